@@ -1,0 +1,75 @@
+#include "DbgLogFile.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <share.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cwchar>
+
+namespace {
+
+FILE* openLogStream(const wchar_t* path, const wchar_t* mode)
+{
+    wchar_t expanded[MAX_PATH] = {};
+    const DWORD n = ExpandEnvironmentStringsW(path, expanded, MAX_PATH);
+    if (n == 0 || n > MAX_PATH) return nullptr; // longer than the buffer: lost
+
+    // Opened without sharing: while one run holds its file, another run
+    // of the program cannot open it and loses its lines instead of mixing
+    // them in. Explicit, as not every runtime's _wfopen_s denies sharing.
+    FILE* stream = _wfsopen(expanded, mode, _SH_DENYRW);
+    if (stream) return stream;
+    if (errno != ENOENT) return nullptr;
+
+    wchar_t drive[_MAX_DRIVE] = {};
+    wchar_t dir[_MAX_DIR] = {};
+    wchar_t folder[MAX_PATH] = {};
+    if (_wsplitpath_s(expanded, drive, _MAX_DRIVE, dir, _MAX_DIR, nullptr, 0, nullptr, 0) != 0) return nullptr;
+    if (wcscpy_s(folder, MAX_PATH, drive) != 0 || wcscat_s(folder, MAX_PATH, dir) != 0) return nullptr;
+    (void)SHCreateDirectoryExW(nullptr, folder, nullptr); // the second open decides
+    return _wfsopen(expanded, mode, _SH_DENYRW);
+}
+
+} // namespace
+
+DbgLogFile::DbgLogFile(const wchar_t* path, const wchar_t* mode, bool flush) : m_stream(nullptr), m_flush(flush)
+{
+    m_stream = openLogStream(path, mode);
+}
+
+void DbgLogFile::close()
+{
+    if (m_stream) {
+        (void)fclose(m_stream);
+        m_stream = nullptr;
+    }
+}
+
+void DbgLogFile::write(const wchar_t* line)
+{
+    if (!m_stream) return;
+    dbgLogWriteNarrow(m_stream, line);
+    if (m_flush) (void)fflush(m_stream);
+}
+
+std::size_t dbgLogNarrow(const wchar_t* line, char* out, std::size_t capacity)
+{
+    std::size_t n = 0;
+    for (const wchar_t* p = line; *p && n + 1 < capacity; ++p) {
+        const wchar_t c = *p;
+        if (c >= 0xD800 && c <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) ++p;
+        out[n++] = c <= 0xFF ? static_cast<char>(static_cast<unsigned char>(c)) : '?';
+    }
+    out[n] = '\0';
+    return n;
+}
+
+void dbgLogWriteNarrow(std::FILE* stream, const wchar_t* line)
+{
+    char bytes[1024];
+    const std::size_t n = dbgLogNarrow(line, bytes, sizeof bytes);
+    (void)fwrite(bytes, 1, n, stream);
+}

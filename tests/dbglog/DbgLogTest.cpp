@@ -1,0 +1,328 @@
+// The diagnostic log, each configuration in a log-writing process of its own
+// with its own DbgLog.ini, as settings are read once per process.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "KitTest.h"
+
+using namespace kittest;
+
+namespace {
+
+class LogRun {
+public:
+    LogRun(const std::wstring& name, const std::string& ini) : m_dir(name)
+    {
+        EXPECT_TRUE(copyTo(selfDir() + L"LogWriter.exe", m_dir / L"LogWriter.exe"));
+        if (!ini.empty()) {
+            EXPECT_TRUE(writeFile(m_dir / L"DbgLog.ini", ini));
+        }
+    }
+
+    // Runs the writer; returns what it printed on its standard output.
+    std::string run(const std::wstring& args, const std::map<std::wstring, std::wstring>& env = {})
+    {
+        RunOptions options;
+        options.currentDir = m_dir.path();
+        options.env = env;
+        options.stdoutFile = m_dir / L"stdout.txt";
+        options.stderrFile = m_dir / L"stderr.txt";
+        EXPECT_EQ(0, kittest::run(quote(m_dir / L"LogWriter.exe") + L" " + args, options));
+        return readFile(m_dir / L"stdout.txt");
+    }
+
+    Process startWriter(const std::wstring& args) const
+    {
+        RunOptions options;
+        options.currentDir = m_dir.path();
+        return start(quote(m_dir / L"LogWriter.exe") + L" " + args, options);
+    }
+
+    std::wstring path(const std::wstring& name) const { return m_dir / name; }
+    std::string log() const { return readFile(m_dir / L"log.txt"); }
+    std::vector<std::string> logLines() const { return lines(log()); }
+    // Settings with the log file in this run's folder.
+    std::string fileIni(int destination, const std::string& more = "") const
+    {
+        return "[LOG]\r\nDestination=" + std::to_string(destination) + "\r\nLogFile=" + narrow(m_dir / L"log.txt") +
+               "\r\nTimeDateFormat=0\r\n" + more;
+    }
+
+private:
+    ScratchDir m_dir;
+};
+
+std::string fileIni(const LogRun& run, int destination, const std::string& more = "")
+{
+    return run.fileIni(destination, more);
+}
+
+} // namespace
+
+TEST(DbgLogSettings, WithoutIniOrWithDestinationZeroNothingIsWritten)
+{
+    const std::wstring defaultFolder = L"C:\\Users\\Public\\Halvern";
+    removeTree(defaultFolder);
+    {
+        LogRun run(L"noini", "");
+        EXPECT_EQ("example=0\nmacros=0\n", run.run(L"example macros"));
+    }
+    for (const char* destination : {"0", "5", "-1", "x"}) {
+        LogRun run(L"dest", "");
+        writeFile(run.path(L"DbgLog.ini"), "[LOG]\nDestination=" + std::string(destination) + "\nLogFile=" +
+                                               narrow(run.path(L"sub\\log.txt")) + "\n");
+        EXPECT_EQ("example=0\n", run.run(L"example")) << destination;
+        EXPECT_FALSE(exists(run.path(L"sub"))) << destination;
+        EXPECT_EQ("", readFile(run.path(L"stderr.txt"))) << destination;
+    }
+    EXPECT_FALSE(exists(defaultFolder));
+}
+
+TEST(DbgLogSettings, WorkedExampleComesOutCharacterForCharacterAtTheDefaultPath)
+{
+    const std::wstring defaultLog = L"C:\\Users\\Public\\Halvern\\ZIVO\\Log\\log.txt";
+    removeTree(L"C:\\Users\\Public\\Halvern");
+    LogRun run(L"example", "[LOG]\r\nDestination=2\r\n");
+    EXPECT_EQ("example=88\n", run.run(L"example"));
+    const std::string text = readFile(defaultLog);
+    EXPECT_TRUE(std::regex_match(
+        text, std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d: ImportDlg\(52\):  \[ERR\] \(ImportDlg::_dialogProc\): )"
+                         R"(ASSERT\( NULL != s_pThis \)\r\n)")))
+        << text;
+    removeTree(L"C:\\Users\\Public\\Halvern");
+}
+
+TEST(DbgLogSettings, KeysMatchWithoutRegardToCase)
+{
+    LogRun run(L"case", "");
+    writeFile(run.path(L"DbgLog.ini"),
+              "[log]\ndestination=2\nLOGFILE=" + narrow(run.path(L"log.txt")) + "\ntimedateformat=0\n");
+    run.run(L"example");
+    EXPECT_EQ(std::vector<std::string>{"ImportDlg(52):  [ERR] (ImportDlg::_dialogProc): ASSERT( NULL != s_pThis )"},
+              run.logLines());
+}
+
+TEST(DbgLogLevels, LevelFiltersAndOutOfRangeLevelsActAsZero)
+{
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"", {"err"}}, {"Level=7\n", {"err"}}, {"Level=-2\n", {"err"}},
+        {"Level=1\n", {"err", "wrn"}}, {"Level=3\n", {"err", "wrn", "inf", "trc"}}};
+    for (const auto& c : cases) {
+        LogRun run(L"levels", "");
+        writeFile(run.path(L"DbgLog.ini"), fileIni(run, 2, c.first));
+        run.run(L"levels");
+        std::vector<std::string> messages;
+        for (const std::string& line : run.logLines()) messages.push_back(line.substr(line.rfind(' ') + 1));
+        EXPECT_EQ(c.second, messages) << c.first;
+    }
+}
+
+TEST(DbgLogLevels, MacrosWriteTheirRecordsAndTraceNeedsLevelThree)
+{
+    LogRun errors(L"macros-err", "");
+    writeFile(errors.path(L"DbgLog.ini"), fileIni(errors, 2, "SourceFileFormat=1\n"));
+    errors.run(L"macros");
+    EXPECT_EQ((std::vector<std::string>{
+                  ".\\LogWriter.cpp(35):  [ERR] (macroSites): ASSERT( 1 + 1 == 3 )",
+                  ".\\LogWriter.cpp(37):  [ERR] (macroSites): Error Code: 0x80070002"}),
+              errors.logLines());
+
+    LogRun traces(L"macros-trc", "");
+    writeFile(traces.path(L"DbgLog.ini"), fileIni(traces, 2, "Level=3\n"));
+    traces.run(L"macros");
+    const auto logged = traces.logLines();
+    ASSERT_EQ(3u, logged.size());
+    // A "%" in a traced value is no format to the sink.
+    EXPECT_EQ("LogWriter.cpp(39):  [TRC] (macroSites): value = 100% sure %s %d", logged[2]);
+}
+
+TEST(DbgLogLines, TimePrefixFormats)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"0", R"(f\(1\):  \[ERR\] \(f\): a)"},
+        {"1", R"(\d\d:\d\d:\d\d\.\d\d\d: f\(1\).*)"},
+        {"9", R"(\d\d:\d\d:\d\d\.\d\d\d: f\(1\).*)"},
+        {"2", R"(20\d\d-[01]\d-[0-3]\d \d\d:\d\d:\d\d\.\d\d\d: f\(1\).*)"}};
+    for (const auto& c : cases) {
+        LogRun run(L"time", "");
+        writeFile(run.path(L"DbgLog.ini"), "[LOG]\nDestination=2\nLogFile=" + narrow(run.path(L"log.txt")) +
+                                               "\nTimeDateFormat=" + c.first + "\n");
+        run.run(L"text a");
+        const auto logged = run.logLines();
+        ASSERT_EQ(1u, logged.size());
+        EXPECT_TRUE(std::regex_match(logged[0], std::regex(c.second))) << c.first << ": " << logged[0];
+    }
+
+    LogRun elapsed(L"elapsed", "");
+    writeFile(elapsed.path(L"DbgLog.ini"), "[LOG]\nDestination=2\nTimeDateFormat=3\nLogFile=" +
+                                               narrow(elapsed.path(L"log.txt")) + "\n");
+    elapsed.run(L"text a sleep 1200 text b");
+    const auto logged = elapsed.logLines();
+    ASSERT_EQ(2u, logged.size());
+    EXPECT_TRUE(std::regex_match(logged[0], std::regex(R"(0\.0\d\d: f\(1\).*)"))) << logged[0];
+    EXPECT_TRUE(std::regex_match(logged[1], std::regex(R"(1\.\d\d\d: f\(1\).*)"))) << logged[1];
+}
+
+TEST(DbgLogLines, SourceFileFormats)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"SourceFileFormat=0\n", "ImportDlg(52)"}, {"SourceFileFormat=2\n", "ImportDlg(52)"},
+        {"SourceFileFormat=1\n", ".\\ImportDlg(52)"}};
+    for (const auto& c : cases) {
+        LogRun run(L"source", "");
+        writeFile(run.path(L"DbgLog.ini"), fileIni(run, 2, c.first));
+        run.run(L"example site a/b/plain.cpp");
+        const auto logged = run.logLines();
+        ASSERT_EQ(2u, logged.size());
+        EXPECT_EQ(c.second + ":  [ERR] (ImportDlg::_dialogProc): ASSERT( NULL != s_pThis )", logged[0]);
+        // A forward slash is no separator: the text is taken whole.
+        EXPECT_EQ("a/b/plain.cpp(3):  [ERR] (Ns::fn): m", logged[1]);
+    }
+}
+
+TEST(DbgLogLines, LinesAreCutAt510Characters)
+{
+    LogRun run(L"cut", "");
+    writeFile(run.path(L"DbgLog.ini"), fileIni(run, 2));
+    // The prefix "f(1):  [ERR] (f): " has 18 characters.
+    EXPECT_EQ("fill=511\nfill=512\nfill=512\nfill=20\n", run.run(L"fill 492 fill 493 fill 3000 fill 1"));
+    const auto logged = run.logLines();
+    ASSERT_EQ(4u, logged.size());
+    EXPECT_EQ(510u, logged[0].size());
+    EXPECT_EQ(510u, logged[1].size());
+    EXPECT_EQ(510u, logged[2].size());
+    EXPECT_EQ(logged[1], logged[2]);
+    EXPECT_EQ("f(1):  [ERR] (f): x", logged[3]);
+    EXPECT_EQ(4 * 2 + 510 * 3 + 19, static_cast<int>(run.log().size())); // CR LF after each
+}
+
+TEST(DbgLogLines, CharactersAboveLatin1BecomeOneQuestionMarkEach)
+{
+    LogRun run(L"wide", "");
+    writeFile(run.path(L"DbgLog.ini"), fileIni(run, 2));
+    run.run(L"wide");
+    EXPECT_EQ("f(1):  [ERR] (f): A\xE9??Z\r\n", run.log());
+}
+
+TEST(DbgLogLines, WritingAnEntryKeepsTheLastErrorValue)
+{
+    LogRun run(L"lasterror", "");
+    writeFile(run.path(L"DbgLog.ini"), fileIni(run, 3));
+    EXPECT_EQ("lasterror=4660\n", run.run(L"lasterror"));
+    EXPECT_EQ(1u, run.logLines().size());
+}
+
+TEST(DbgLogDestinations, RunFileStartsAfreshWhilePerLineFileAppends)
+{
+    LogRun runFile(L"dest2", "");
+    writeFile(runFile.path(L"DbgLog.ini"), fileIni(runFile, 2));
+    runFile.run(L"text first");
+    runFile.run(L"text second");
+    EXPECT_EQ(std::vector<std::string>{"f(1):  [ERR] (f): second"}, runFile.logLines());
+
+    LogRun perLine(L"dest3", "");
+    writeFile(perLine.path(L"DbgLog.ini"), fileIni(perLine, 3));
+    perLine.run(L"text first");
+    perLine.run(L"text second text third");
+    EXPECT_EQ((std::vector<std::string>{"f(1):  [ERR] (f): first", "f(1):  [ERR] (f): second",
+                                        "f(1):  [ERR] (f): third"}),
+              perLine.logLines());
+}
+
+TEST(DbgLogDestinations, MissingFolderChainIsCreatedAndEnvironmentReferencesExpanded)
+{
+    for (int destination : {2, 3}) {
+        LogRun run(L"folders", "");
+        writeFile(run.path(L"DbgLog.ini"),
+                  "[LOG]\nDestination=" + std::to_string(destination) + "\nTimeDateFormat=0\nLogFile=%LOGTEST_DIR%\\a\\b\\c\\log.txt\n");
+        std::wstring dir = run.path(L"");
+        dir.pop_back();
+        run.run(L"text a", {{L"LOGTEST_DIR", dir}});
+        EXPECT_EQ("f(1):  [ERR] (f): a\r\n", readFile(run.path(L"a\\b\\c\\log.txt"))) << destination;
+    }
+}
+
+TEST(DbgLogDestinations, StandardErrorStream)
+{
+    LogRun run(L"stderr", "[LOG]\nDestination=4\nTimeDateFormat=0\n");
+    run.run(L"text one text two");
+    EXPECT_EQ("f(1):  [ERR] (f): one\r\nf(1):  [ERR] (f): two\r\n", readFile(run.path(L"stderr.txt")));
+}
+
+TEST(DbgLogDestinations, SecondInstanceCannotShareTheRunFile)
+{
+    LogRun run(L"shared", "");
+    writeFile(run.path(L"DbgLog.ini"), fileIni(run, 2));
+    Process first = run.startWriter(L"text first sleep 3000");
+    Sleep(1000);
+    run.run(L"text second");
+    EXPECT_EQ(0, first.wait(20000));
+    EXPECT_EQ(std::vector<std::string>{"f(1):  [ERR] (f): first"}, run.logLines());
+}
+
+namespace {
+
+// Runs the writer under this process as its debugger and collects its
+// debugger output.
+std::string debuggerOutput(const std::wstring& exe, const std::wstring& args, const std::wstring& dir)
+{
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring line = quote(exe) + L" " + args;
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr, dir.c_str(),
+                        &si, &pi))
+        return "<not started>";
+    std::string output;
+    for (bool done = false; !done;) {
+        DEBUG_EVENT event{};
+        if (!WaitForDebugEvent(&event, 30000)) break;
+        DWORD status = DBG_CONTINUE;
+        switch (event.dwDebugEventCode) {
+        case OUTPUT_DEBUG_STRING_EVENT: {
+            const auto& s = event.u.DebugString;
+            if (s.fUnicode) {
+                std::wstring text(s.nDebugStringLength, L'\0');
+                ReadProcessMemory(pi.hProcess, s.lpDebugStringData, &text[0], text.size() * sizeof(wchar_t), nullptr);
+                output += narrow(text.c_str());
+            } else {
+                std::string text(s.nDebugStringLength, '\0');
+                ReadProcessMemory(pi.hProcess, s.lpDebugStringData, &text[0], text.size(), nullptr);
+                output += text.c_str();
+            }
+            break;
+        }
+        case CREATE_PROCESS_DEBUG_EVENT:
+            if (event.u.CreateProcessInfo.hFile) CloseHandle(event.u.CreateProcessInfo.hFile);
+            break;
+        case LOAD_DLL_DEBUG_EVENT:
+            if (event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
+            break;
+        case EXCEPTION_DEBUG_EVENT:
+            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+                status = DBG_EXCEPTION_NOT_HANDLED;
+            break;
+        case EXIT_PROCESS_DEBUG_EVENT:
+            done = true;
+            break;
+        default:
+            break;
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return output;
+}
+
+} // namespace
+
+TEST(DbgLogDestinations, DebuggerOutput)
+{
+    LogRun run(L"debugger", "");
+    writeFile(run.path(L"DbgLog.ini"), fileIni(run, 1));
+    const std::string output = debuggerOutput(run.path(L"LogWriter.exe"), L"text hello", run.path(L""));
+    EXPECT_NE(std::string::npos, output.find("f(1):  [ERR] (f): hello\n")) << output;
+    EXPECT_FALSE(exists(run.path(L"log.txt")));
+}
