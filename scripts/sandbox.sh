@@ -51,7 +51,10 @@ sandbox_start() {
     fi
     # No Mono or Gecko installer prompts in a test prefix.
     WINEDLLOVERRIDES="mscoree=;mshtml=" "$WINE64" wineboot -i >/dev/null 2>&1
+    # No crash dialogs waiting for an answer; windows not handed to a window
+    # manager, since the display has none and Wine would wait for it.
     "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     "$WINESERVER" -w
     # A persistent server started only now: before wineboot it would leave
     # the prefix without its RPC service.

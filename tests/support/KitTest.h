@@ -54,6 +54,16 @@ struct Process {
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
     Process(Process&& o) noexcept : process(o.process), pid(o.pid) { o.process = nullptr; }
+    Process& operator=(Process&& o) noexcept
+    {
+        if (this != &o) {
+            if (process) CloseHandle(process);
+            process = o.process;
+            pid = o.pid;
+            o.process = nullptr;
+        }
+        return *this;
+    }
     ~Process();
     // Exit code, or -1 when the process did not end in time (it is then ended).
     int wait(DWORD timeoutMs);

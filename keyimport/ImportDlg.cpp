@@ -1,0 +1,151 @@
+#include "ImportDlg.h"
+
+#include <commdlg.h>
+#include <shlwapi.h>
+
+#include "DbgLog.h"
+#include "ZIVOCommon.h"
+#include "common/HvnMsgBox.h"
+#include "common/ResourceHelper.h"
+#include "resource.h"
+
+ImportDlg* ImportDlg::s_pThis = NULL;
+
+HRESULT ImportDlg::showModal(INT_PTR& nResult)
+{
+    const INT_PTR nRet = DialogBoxParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDD_IMPORT_KEY), NULL,
+                                         &ImportDlg::_dialogProc, reinterpret_cast<LPARAM>(this));
+    if (nRet == -1) {
+        LOG_ERRCODE(HRESULT_FROM_WIN32(GetLastError()));
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    nResult = nRet;
+    return S_OK;
+}
+
+INT_PTR CALLBACK ImportDlg::_dialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    switch (uMsg) {
+    case WM_INITDIALOG:
+        s_pThis = reinterpret_cast<ImportDlg*>(lParam);
+        ASSERT(NULL != s_pThis);
+        if (NULL == s_pThis) {
+            // Nothing to fill the path into: the dialog cannot do its job.
+            EndDialog(hWnd, IDCANCEL);
+            break;
+        }
+        s_pThis->m_hDlg = hWnd;
+        SetWindowTextW(hWnd, ResourceHelper::getStrFromRes(IDS_DIALOG_CAPTION).c_str());
+        SetDlgItemTextW(hWnd, IDC_STATIC_PROMPT, ResourceHelper::getStrFromRes(IDS_PROMPT).c_str());
+        SetDlgItemTextW(hWnd, IDOK, ResourceHelper::getStrFromRes(IDS_BUTTON_OK).c_str());
+        SetDlgItemTextW(hWnd, IDCANCEL, ResourceHelper::getStrFromRes(IDS_BUTTON_CANCEL).c_str());
+        EnableWindow(GetDlgItem(hWnd, IDOK), FALSE);
+        break;
+    case WM_COMMAND:
+        if (NULL == s_pThis) break;
+        if (HIWORD(wParam) == 0)
+            _onButtonClick(LOWORD(wParam));
+        else if (HIWORD(wParam) == EN_CHANGE)
+            EnableWindow(GetDlgItem(hWnd, IDOK), s_pThis->_isFilePathEmpty() ? FALSE : TRUE);
+        break;
+    case WM_CLOSE:
+        EndDialog(hWnd, static_cast<INT_PTR>(wParam));
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void ImportDlg::_onButtonClick(int nId)
+{
+    switch (nId) {
+    case IDOK:
+        if (FAILED(s_pThis->_checkFilePath())) return;
+        if (!s_pThis->_checkKey()) return;
+        if (hvnMsgBox(IDS_CONFIRM_IMPORT, IDS_PRODUCT_NAME, MB_OKCANCEL) == IDCANCEL) return;
+        s_pThis->_updateData();
+        SendMessageW(s_pThis->m_hDlg, WM_CLOSE, IDOK, 0);
+        break;
+    case IDCANCEL:
+        SendMessageW(s_pThis->m_hDlg, WM_CLOSE, IDCANCEL, 0);
+        break;
+    case IDC_BUTTON_BROWSE:
+        s_pThis->_selectFile();
+        break;
+    default:
+        ASSERT(!"Unknown button ID!");
+        break;
+    }
+}
+
+HRESULT ImportDlg::_selectFile()
+{
+    wchar_t szFile[MAX_PATH] = {};
+    wchar_t szInitialDir[MAX_PATH] = {};
+    const DWORD nDirChars = GetEnvironmentVariableW(L"UserProfile", szInitialDir, MAX_PATH);
+    if (nDirChars >= MAX_PATH) szInitialDir[0] = L'\0'; // did not fit: let the platform choose
+
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = m_hDlg;
+    ofn.lpstrFilter = L"Key File(*.key)\0*.key\0All Files(*.*)\0*.*\0";
+    ofn.nFilterIndex = 0;
+    ofn.lpstrFile = szFile;
+    ofn.nMaxFile = MAX_PATH; // characters, not bytes
+    ofn.lpstrInitialDir = szInitialDir;
+    ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
+
+    if (GetOpenFileNameW(&ofn)) {
+        SetDlgItemTextW(m_hDlg, IDC_EDIT_PATH, szFile);
+        return S_OK;
+    }
+    LOG_ERRCODE(HRESULT_FROM_WIN32(CommDlgExtendedError()));
+    return HRESULT_FROM_WIN32(CommDlgExtendedError());
+}
+
+std::wstring ImportDlg::_readFilePath() const
+{
+    wchar_t szPath[MAX_PATH] = {};
+    GetDlgItemTextW(m_hDlg, IDC_EDIT_PATH, szPath, MAX_PATH);
+    return szPath;
+}
+
+bool ImportDlg::_isFilePathEmpty() const
+{
+    return _readFilePath().empty();
+}
+
+HRESULT ImportDlg::_checkFilePath()
+{
+    const std::wstring strPath = _readFilePath();
+    if (!strPath.empty() && PathFileExistsW(strPath.c_str())) return S_OK;
+    hvnMsgBox(IDS_INVALID_PATH, IDS_PRODUCT_NAME, MB_ICONERROR, m_hDlg);
+    // Through the dialog manager, so the dialog also remembers the focus
+    // when it is activated again after the message box.
+    SendMessageW(m_hDlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(m_hDlg, IDC_EDIT_PATH)), TRUE);
+    return E_FAIL;
+}
+
+bool ImportDlg::_checkKey()
+{
+    std::wstring strPath = _readFilePath();
+    if (strPath.empty()) return true;
+
+    ZIVOKey* pKey = NULL;
+    const COMMON_RESULT nResult = ZIVOKey::loadZIVOKey(pKey, strPath, 0);
+    if (nResult != 0) hvnMsgBox(IDS_INVALID_KEY, IDS_PRODUCT_NAME, MB_ICONERROR);
+    // The library may hand a key object back either way; it is ours.
+    if (pKey != NULL) {
+        delete pKey;
+        pKey = NULL;
+    }
+    return nResult == 0;
+}
+
+HRESULT ImportDlg::_updateData()
+{
+    m_strFilePath = _readFilePath();
+    ASSERT(!m_strFilePath.empty());
+    return S_OK;
+}

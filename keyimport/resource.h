@@ -1,0 +1,20 @@
+// Resource ids of the key import program.
+#pragma once
+
+#define IDD_IMPORT_KEY 101
+#define IDI_SMALL 108
+
+#define IDC_STATIC_PROMPT 110
+#define IDC_EDIT_PATH 111
+#define IDC_BUTTON_BROWSE 112
+
+#define IDS_PRODUCT_NAME 200
+#define IDS_CONFIRM_IMPORT 201
+#define IDS_IMPORT_SUCCEEDED 202
+#define IDS_IMPORT_FAILED 203
+#define IDS_INVALID_PATH 204
+#define IDS_INVALID_KEY 205
+#define IDS_BUTTON_OK 206
+#define IDS_BUTTON_CANCEL 207
+#define IDS_PROMPT 208
+#define IDS_DIALOG_CAPTION 209

@@ -1,0 +1,32 @@
+// Drives another process's dialogs and message boxes, as a user would.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace driver {
+
+// A visible top-level dialog-class window of the process with that caption;
+// null when none shows up in time.
+HWND waitDialog(DWORD pid, const std::wstring& caption, DWORD timeoutMs = 10000);
+// Any visible top-level dialog-class window of the process other than `except`.
+HWND waitOtherDialog(DWORD pid, HWND except, DWORD timeoutMs = 10000);
+bool waitGone(HWND window, DWORD timeoutMs = 10000);
+
+std::wstring text(HWND window);
+std::wstring itemText(HWND dialog, int id);
+// The text of a message box.
+std::wstring messageText(HWND box);
+bool hasButton(HWND dialog, int id);
+
+void click(HWND dialog, int id);
+void setItemText(HWND dialog, int id, const std::wstring& value);
+HWND focusOf(HWND window);
+
+// Real keyboard input to the foreground window.
+void bringToFront(HWND window);
+void pressKey(WORD virtualKey);
+void typeText(const std::wstring& value);
+
+} // namespace driver

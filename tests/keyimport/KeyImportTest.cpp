@@ -1,0 +1,361 @@
+// The real key import program, run in the sandbox and driven like a user:
+// what shows on screen, what lands on disk, what the log records.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "DialogDriver.h"
+#include "KeyFileFormat.h"
+#include "KitTest.h"
+
+using namespace kittest;
+
+namespace {
+
+const std::wstring kCaptionEn = L"Import Key";
+const std::wstring kProduct = L"HALVERN Dactyra";
+const int kPathBox = 111;
+const int kBrowse = 112;
+
+std::string keyBytes(unsigned char seed)
+{
+    std::vector<std::uint8_t> key(32);
+    for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(seed * 31 + i);
+    const auto file = keyfile::encode(key, 1700000000u);
+    return std::string(file.begin(), file.end());
+}
+
+// A program folder, the user's roaming folder with a root key, and key
+// files to pick; the program logs every record to log.txt.
+class ImportRun {
+public:
+    explicit ImportRun(const std::wstring& name, bool withRootKey = true) : m_dir(name)
+    {
+        makeDirs(m_dir / L"program");
+        makeDirs(m_dir / L"roaming\\ZIVO");
+        EXPECT_TRUE(copyTo(binDir() + L"ZIVOEncryptKeyImport.exe", program()));
+        EXPECT_TRUE(copyTo(binDir() + L"ZIVOCommon.dll", m_dir / L"program\\ZIVOCommon.dll"));
+        writeFile(m_dir / L"program\\DbgLog.ini", "[LOG]\nDestination=2\nLevel=3\nTimeDateFormat=0\nLogFile=" +
+                                                      narrow(m_dir / L"log.txt") + "\n");
+        if (withRootKey) writeFile(rootKey(), oldKey());
+        writeFile(newKeyPath(), newKey());
+    }
+
+    std::wstring program() const { return m_dir / L"program\\ZIVOEncryptKeyImport.exe"; }
+    std::wstring rootKey() const { return m_dir / L"roaming\\ZIVO\\ZIVORoot.key"; }
+    std::wstring newKeyPath() const { return m_dir / L"new.key"; }
+    std::wstring path(const std::wstring& name) const { return m_dir / name; }
+    static std::string oldKey() { return keyBytes(1); }
+    static std::string newKey() { return keyBytes(2); }
+
+    // Starts the program and waits for its dialog.
+    HWND open(const std::wstring& caption = kCaptionEn, std::map<std::wstring, std::wstring> env = {})
+    {
+        if (!env.count(L"APPDATA")) env[L"APPDATA"] = m_dir / L"roaming";
+        RunOptions options;
+        options.env = env;
+        options.currentDir = m_dir.path();
+        m_process = start(quote(program()), options);
+        HWND dlg = driver::waitDialog(m_process.pid, caption);
+        EXPECT_NE(nullptr, dlg) << "the dialog did not open";
+        return dlg;
+    }
+
+    HWND messageBox() { return driver::waitDialog(m_process.pid, kProduct); }
+    int exitCode() { return m_process.wait(15000); }
+    DWORD pid() const { return m_process.pid; }
+
+    std::vector<std::string> log() const { return lines(readFile(m_dir / L"log.txt")); }
+    bool logged(const std::string& pattern) const
+    {
+        const std::regex re(pattern);
+        for (const std::string& line : log())
+            if (std::regex_search(line, re)) return true;
+        return false;
+    }
+
+    // Backup files beside the root key.
+    std::vector<std::wstring> backups() const
+    {
+        std::vector<std::wstring> found;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((m_dir / L"roaming\\ZIVO\\ZIVORoot.key *").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return found;
+        do found.push_back(data.cFileName);
+        while (FindNextFileW(find, &data));
+        FindClose(find);
+        return found;
+    }
+
+private:
+    ScratchDir m_dir;
+    Process m_process;
+};
+
+// Answers a message box and returns its text.
+std::wstring answer(ImportRun& run, int button)
+{
+    HWND box = run.messageBox();
+    if (!box) return L"<no message box>";
+    const std::wstring shown = driver::messageText(box);
+    driver::click(box, button);
+    driver::waitGone(box);
+    return shown;
+}
+
+std::wstring systemText(DWORD code)
+{
+    wchar_t* buffer = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
+                   code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::wstring text = buffer ? buffer : L"";
+    LocalFree(buffer);
+    const size_t lf = text.rfind(L'\n');
+    if (lf != std::wstring::npos) text.erase(lf);
+    return text;
+}
+
+bool okEnabled(HWND dlg)
+{
+    return IsWindowEnabled(GetDlgItem(dlg, IDOK)) != FALSE;
+}
+
+} // namespace
+
+TEST(KeyImportDialog, OpensInEnglishWithOkDisabledAndCancelEndsSilently)
+{
+    ImportRun run(L"open-en");
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    EXPECT_EQ(L"Please specify .key file:", driver::itemText(dlg, 110));
+    EXPECT_EQ(L"", driver::itemText(dlg, kPathBox));
+    EXPECT_EQ(L"...", driver::itemText(dlg, kBrowse));
+    EXPECT_EQ(L"OK", driver::itemText(dlg, IDOK));
+    EXPECT_EQ(L"Cancel", driver::itemText(dlg, IDCANCEL));
+    EXPECT_FALSE(okEnabled(dlg));
+
+    driver::click(dlg, IDCANCEL);
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_TRUE(run.logged(R"(\[ERR\] \(_importKey\): Error Code: 0x80004005$)"));
+    EXPECT_EQ(ImportRun::oldKey(), readFile(run.rootKey()));
+    EXPECT_TRUE(run.backups().empty());
+}
+
+// Runs as its own test with LC_ALL=fr_FR.UTF-8: Wine takes the user's
+// language from the Unix locale of the process tree.
+TEST(KeyImportFrench, OpensAndReportsInFrench)
+{
+    ImportRun run(L"open-fr");
+    HWND dlg = run.open(L"Importer la cl\u00e9", {{L"LC_ALL", L"fr_FR.UTF-8"}});
+    ASSERT_NE(nullptr, dlg);
+    EXPECT_EQ(L"Veuillez sp\u00e9cifier un fichier cl\u00e9:", driver::itemText(dlg, 110));
+    EXPECT_EQ(L"Annuler", driver::itemText(dlg, IDCANCEL));
+    EXPECT_EQ(L"...", driver::itemText(dlg, kBrowse));
+
+    driver::setItemText(dlg, kPathBox, run.path(L"missing.key"));
+    driver::click(dlg, IDOK);
+    EXPECT_EQ(L"Le chemin du fichier n\u2019est pas valide.", answer(run, IDOK));
+    driver::setItemText(dlg, kPathBox, run.newKeyPath());
+    driver::click(dlg, IDOK);
+    EXPECT_NE(std::wstring::npos, answer(run, IDOK).find(L"Voulez-vous continuer\u00a0?"));
+    EXPECT_EQ(L"La cl\u00e9 a bien \u00e9t\u00e9 import\u00e9e\u00a0!", answer(run, IDOK));
+    EXPECT_EQ(0, run.exitCode());
+}
+
+TEST(KeyImportDialog, OkFollowsThePathBoxAsTheUserTypes)
+{
+    ImportRun run(L"typing");
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    HWND edit = GetDlgItem(dlg, kPathBox);
+    driver::bringToFront(dlg);
+    PostMessageW(dlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
+    Sleep(200);
+    driver::typeText(L"a");
+    EXPECT_EQ(L"a", driver::itemText(dlg, kPathBox));
+    EXPECT_TRUE(okEnabled(dlg));
+    driver::pressKey(VK_BACK);
+    EXPECT_EQ(L"", driver::itemText(dlg, kPathBox));
+    EXPECT_FALSE(okEnabled(dlg));
+
+    // Escape acts as Cancel.
+    driver::pressKey(VK_ESCAPE);
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_TRUE(run.logged(R"(\(_importKey\): Error Code: 0x80004005$)"));
+}
+
+TEST(KeyImportDialog, EnterActsAsOk)
+{
+    ImportRun run(L"enter");
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    driver::bringToFront(dlg);
+    PostMessageW(dlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dlg, kPathBox)), TRUE);
+    Sleep(200);
+    driver::typeText(run.path(L"nothing-here.key"));
+    driver::pressKey(VK_RETURN);
+    HWND box = run.messageBox();
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(L"The file path is invalid.", driver::messageText(box));
+    EXPECT_EQ(dlg, GetWindow(box, GW_OWNER));
+    EXPECT_FALSE(driver::hasButton(box, IDCANCEL));
+    driver::click(box, IDOK);
+    driver::waitGone(box);
+    Sleep(200);
+    // The focus is back in the path box, the dialog still open.
+    HWND focused = driver::focusOf(dlg);
+    EXPECT_EQ(GetDlgItem(dlg, kPathBox), focused) << GetDlgCtrlID(focused);
+    EXPECT_TRUE(IsWindow(dlg));
+
+    // The window's close button ends the dialog too.
+    PostMessageW(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_TRUE(run.logged(R"(\(_importKey\): Error Code: 0x80004005$)"));
+    EXPECT_TRUE(run.backups().empty());
+}
+
+TEST(KeyImportDialog, RejectedKeysKeepTheDialogOpen)
+{
+    ImportRun run(L"rejected");
+    std::string truncated = ImportRun::newKey();
+    truncated.pop_back();
+    std::string flipped = ImportRun::newKey();
+    flipped[20] ^= 1;
+    writeFile(run.path(L"text.key"), "this is not a key\r\n");
+    writeFile(run.path(L"empty.key"), "");
+    writeFile(run.path(L"truncated.key"), truncated);
+    writeFile(run.path(L"flipped.key"), flipped);
+    makeDirs(run.path(L"folder.key"));
+
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    for (const wchar_t* name : {L"text.key", L"empty.key", L"truncated.key", L"flipped.key", L"folder.key"}) {
+        driver::setItemText(dlg, kPathBox, run.path(name));
+        driver::click(dlg, IDOK);
+        HWND box = run.messageBox();
+        ASSERT_NE(nullptr, box) << narrow(name);
+        EXPECT_EQ(L"Invalid key!", driver::messageText(box)) << narrow(name);
+        EXPECT_EQ(nullptr, GetWindow(box, GW_OWNER)) << narrow(name);
+        driver::click(box, IDOK);
+        driver::waitGone(box);
+        EXPECT_EQ(run.path(name), driver::itemText(dlg, kPathBox));
+    }
+    driver::click(dlg, IDCANCEL);
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_EQ(ImportRun::oldKey(), readFile(run.rootKey()));
+}
+
+TEST(KeyImportFlow, DecliningTheWarningCopiesNothingAndAcceptingImports)
+{
+    ImportRun run(L"import");
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    driver::setItemText(dlg, kPathBox, run.newKeyPath());
+    EXPECT_TRUE(okEnabled(dlg));
+
+    driver::click(dlg, IDOK);
+    HWND box = run.messageBox();
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(L"After a new key is imported, the files encrypted by current key cannot be decrypted any more. "
+              L"Do you want to continue?",
+              driver::messageText(box));
+    EXPECT_TRUE(driver::hasButton(box, IDCANCEL));
+    driver::click(box, IDCANCEL);
+    driver::waitGone(box);
+    Sleep(300);
+    EXPECT_TRUE(IsWindow(dlg));
+    EXPECT_EQ(run.newKeyPath(), driver::itemText(dlg, kPathBox));
+    EXPECT_TRUE(run.backups().empty());
+    EXPECT_EQ(ImportRun::oldKey(), readFile(run.rootKey()));
+
+    driver::click(dlg, IDOK);
+    EXPECT_NE(std::wstring::npos, answer(run, IDOK).find(L"Do you want to continue?"));
+    EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+    EXPECT_EQ(0, run.exitCode());
+
+    EXPECT_EQ(ImportRun::newKey(), readFile(run.rootKey()));
+    const auto backups = run.backups();
+    ASSERT_EQ(1u, backups.size());
+    EXPECT_TRUE(std::regex_match(narrow(backups[0]),
+                                 std::regex(R"(ZIVORoot\.key 20\d\d-[01]\d-[0-3]\d [0-2]\d-[0-5]\d-[0-5]\d)")))
+        << narrow(backups[0]);
+    EXPECT_EQ(ImportRun::oldKey(), readFile(run.path(L"roaming\\ZIVO\\" + backups[0])));
+    EXPECT_TRUE(run.logged(R"(\[TRC\] \(_importKey\): strRootKeyPath\.c_str\(\) = .*\\roaming\\ZIVO\\ZIVORoot\.key$)"));
+    EXPECT_TRUE(run.logged(R"(\[TRC\] \(_getCurDateTime\): szDateTime = 20\d\d-\d\d-\d\d \d\d-\d\d-\d\d$)"));
+    EXPECT_FALSE(run.logged(R"(\[ERR\])"));
+}
+
+namespace {
+
+void importConfirmed(ImportRun& run, HWND dlg)
+{
+    driver::setItemText(dlg, kPathBox, run.newKeyPath());
+    driver::click(dlg, IDOK);
+    EXPECT_NE(std::wstring::npos, answer(run, IDOK).find(L"Do you want to continue?"));
+}
+
+} // namespace
+
+TEST(KeyImportFlow, MissingRootKeyIsCreated)
+{
+    ImportRun run(L"noroot", false);
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    importConfirmed(run, dlg);
+    EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_EQ(ImportRun::newKey(), readFile(run.rootKey()));
+    EXPECT_TRUE(run.backups().empty());
+    EXPECT_TRUE(run.logged(R"(\[ERR\] \(_importKey\): Error Code: 0x80070002$)"));
+}
+
+TEST(KeyImportFlow, MissingRootKeyFolderShowsTheSystemTextWithoutItsLineFeed)
+{
+    ImportRun run(L"nofolder");
+    HWND dlg = run.open(kCaptionEn, {{L"APPDATA", run.path(L"gone")}});
+    ASSERT_NE(nullptr, dlg);
+    importConfirmed(run, dlg);
+    const std::wstring shown = answer(run, IDOK);
+    EXPECT_EQ(systemText(ERROR_PATH_NOT_FOUND), shown);
+    EXPECT_FALSE(shown.empty());
+    EXPECT_EQ(std::wstring::npos, shown.find(L'\n'));
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_FALSE(exists(run.path(L"gone")));
+    EXPECT_TRUE(run.logged(R"(\(_importKey\): Error Code: 0x80070003$)"));
+    EXPECT_TRUE(run.logged(R"(\(_importKey\): Error Code: 0x80004005$)"));
+}
+
+TEST(KeyImportFlow, FailedBackupKeepsTheCurrentKey)
+{
+    ImportRun run(L"backupfails");
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    // Another process holds the root key open without sharing.
+    HANDLE held = CreateFileW(run.rootKey().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    importConfirmed(run, dlg);
+    const std::wstring shown = answer(run, IDOK);
+    EXPECT_EQ(0, run.exitCode());
+    CloseHandle(held);
+    EXPECT_EQ(systemText(ERROR_SHARING_VIOLATION), shown);
+    EXPECT_EQ(ImportRun::oldKey(), readFile(run.rootKey()));
+    EXPECT_TRUE(run.logged(R"(\(_importKey\): Error Code: 0x80070020$)"));
+}
+
+TEST(KeyImportDialog, CancellingTheOpenFileDialogLeavesThePathBox)
+{
+    ImportRun run(L"browse");
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    driver::setItemText(dlg, kPathBox, L"typed");
+    driver::click(dlg, kBrowse);
+    HWND picker = driver::waitOtherDialog(run.pid(), dlg);
+    ASSERT_NE(nullptr, picker);
+    driver::click(picker, IDCANCEL);
+    driver::waitGone(picker);
+    Sleep(200);
+    EXPECT_EQ(L"typed", driver::itemText(dlg, kPathBox));
+    driver::click(dlg, IDCANCEL);
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_TRUE(run.logged(R"(\[ERR\] \(ImportDlg::_selectFile\): Error Code: 0x0$)"));
+}
