@@ -1,0 +1,129 @@
+// The key import's pure pieces in-process: texts, date-time layout, the key
+// file format and the stand-in library's checks.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "KeyFileFormat.h"
+#include "KitTest.h"
+#include "UnitStrings.h"
+#include "ZIVOCommon.h"
+#include "ZIVOEncryptKeyImport.h"
+#include "common/ResourceHelper.h"
+
+using namespace kittest;
+
+TEST(ResourceText, StringsOfAnyLengthComeBackWhole)
+{
+    EXPECT_EQ(99u, ResourceHelper::getStrFromRes(IDS_TEST_99).size());
+    EXPECT_EQ(100u, ResourceHelper::getStrFromRes(IDS_TEST_100).size());
+    const std::wstring longest = ResourceHelper::getStrFromRes(IDS_TEST_250);
+    EXPECT_EQ(250u, longest.size());
+    EXPECT_EQ(L"1234567890", longest.substr(240));
+    EXPECT_EQ(L"", ResourceHelper::getStrFromRes(IDS_TEST_MISSING));
+}
+
+TEST(DateTimeText, NineteenCharactersOfTheLocalTime)
+{
+    SYSTEMTIME before;
+    GetLocalTime(&before);
+    const std::wstring text = _getCurDateTime();
+    ASSERT_EQ(19u, text.size());
+    EXPECT_TRUE(std::regex_match(narrow(text), std::regex(R"(\d{4}-\d\d-\d\d [0-2]\d-[0-5]\d-[0-5]\d)"))) << narrow(text);
+    wchar_t year[8];
+    swprintf(year, 8, L"%04u-", before.wYear);
+    EXPECT_EQ(year, text.substr(0, 5));
+}
+
+TEST(ErrorText, SystemTextIsCutAtItsLastLineFeed)
+{
+    std::wstring full;
+    ASSERT_EQ(S_OK, formatErrorText(ERROR_PATH_NOT_FOUND, full));
+    ASSERT_FALSE(full.empty());
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    const std::wstring shown = getLastErrorText();
+    EXPECT_EQ(full.substr(0, full.rfind(L'\n')), shown);
+    EXPECT_EQ(std::wstring::npos, shown.find(L'\n'));
+
+    SetLastError(0);
+    EXPECT_EQ(L"", std::wstring(getLastErrorText()));
+
+    // A code that neither message table knows.
+    std::wstring none = L"marker";
+    EXPECT_EQ(E_FAIL, formatErrorText(0x2FFFFFFF, none));
+    SetLastError(0x2FFFFFFF);
+    EXPECT_EQ(L"", std::wstring(getLastErrorText()));
+}
+
+TEST(KeyFileFormat, AcceptsWholeFilesAndRefusesDamagedOnes)
+{
+    for (size_t length : {16u, 24u, 32u}) {
+        const std::vector<std::uint8_t> key(length, 0xA5);
+        const auto file = keyfile::encode(key, 0);
+        std::vector<std::uint8_t> decoded;
+        EXPECT_EQ(keyfile::Verdict::Usable, keyfile::decode(file.data(), file.size(), decoded));
+        EXPECT_EQ(key, decoded);
+    }
+    const auto good = keyfile::encode(std::vector<std::uint8_t>(32, 7), 0);
+    std::vector<std::uint8_t> out;
+    EXPECT_EQ(keyfile::Verdict::WrongSize, keyfile::decode(good.data(), good.size() - 1, out));
+    EXPECT_EQ(keyfile::Verdict::WrongSize, keyfile::decode(good.data(), 0, out));
+
+    auto damaged = good;
+    damaged[0] = 'X';
+    EXPECT_EQ(keyfile::Verdict::WrongMagic, keyfile::decode(damaged.data(), damaged.size(), out));
+    damaged = good;
+    damaged[4] = 2;
+    EXPECT_EQ(keyfile::Verdict::WrongVersion, keyfile::decode(damaged.data(), damaged.size(), out));
+    damaged = good;
+    damaged[6] = 20;
+    EXPECT_EQ(keyfile::Verdict::WrongKeyLength, keyfile::decode(damaged.data(), damaged.size(), out));
+    for (size_t i = 16; i < good.size(); ++i) {
+        damaged = good;
+        damaged[i] ^= 0x10;
+        EXPECT_EQ(keyfile::Verdict::WrongChecksum, keyfile::decode(damaged.data(), damaged.size(), out)) << i;
+    }
+    // The standard check value of CRC-32.
+    const std::string check = "123456789";
+    EXPECT_EQ(0xCBF43926u, keyfile::crc32(reinterpret_cast<const std::uint8_t*>(check.data()), check.size()));
+}
+
+TEST(KeyLibrary, LoadsKeysAndHandsBackObjectsToDelete)
+{
+    ScratchDir dir(L"keylib");
+    const auto good = keyfile::encode(std::vector<std::uint8_t>(24, 3), 0);
+    writeFile(dir / L"good.key", std::string(good.begin(), good.end()));
+    writeFile(dir / L"bad.key", std::string(good.begin(), good.end() - 1) + "x");
+    makeDirs(dir / L"folder.key");
+
+    std::wstring path = dir / L"good.key";
+    ZIVOKey* key = nullptr;
+    EXPECT_EQ(0, ZIVOKey::loadZIVOKey(key, path, 0));
+    EXPECT_NE(nullptr, key);
+    delete key;
+
+    path = dir / L"bad.key";
+    key = nullptr;
+    EXPECT_EQ(COMMON_KEY_WRONG_CHECKSUM, ZIVOKey::loadZIVOKey(key, path, 0));
+    EXPECT_NE(nullptr, key); // refused keys are handed back too
+    delete key;
+
+    for (const wchar_t* name : {L"folder.key", L"missing.key"}) {
+        path = dir / name;
+        key = nullptr;
+        EXPECT_EQ(COMMON_FILE_UNREADABLE, ZIVOKey::loadZIVOKey(key, path, 0));
+        EXPECT_EQ(nullptr, key);
+    }
+}
+
+TEST(KeyLibrary, RootKeyLivesInTheUsersRoamingFolder)
+{
+    ZIVOUserInfo* user = ZIVOUserInfoManager::getCurrentLogonUser();
+    ASSERT_NE(nullptr, user);
+    EXPECT_EQ(0u, user->strUserSid.find(L"S-1-5-"));
+    wchar_t appData[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH);
+    EXPECT_EQ(std::wstring(appData) + L"\\ZIVO\\ZIVORoot.key",
+              getUserRootKeyFilePath(user->strUserSid, user->strUserName, L""));
+    ZIVOUserInfoManager::releaseUsers();
+}
