@@ -32,12 +32,14 @@ const wchar_t* DbgLogConfig::iniPath()
         s_path[0] = L'\0';
         wchar_t module[MAX_PATH] = {};
         const DWORD n = GetModuleFileNameW(nullptr, module, MAX_PATH);
-        if (n > 0 && n < MAX_PATH) {
-            wchar_t drive[_MAX_DRIVE] = {};
-            wchar_t dir[_MAX_DIR] = {};
-            if (_wsplitpath_s(module, drive, _MAX_DRIVE, dir, _MAX_DIR, nullptr, 0, nullptr, 0) == 0 &&
-                _wmakepath_s(s_path, MAX_PATH, drive, dir, L"DbgLog.ini", nullptr) != 0)
-                s_path[0] = L'\0';
+        // The executable's drive and folder, then the file name; a path
+        // that does not fit leaves the log off.
+        const wchar_t* slash = n > 0 && n < MAX_PATH ? wcsrchr(module, L'\\') : nullptr;
+        const wchar_t name[] = L"DbgLog.ini";
+        if (slash && static_cast<size_t>(slash + 1 - module) + wcslen(name) < MAX_PATH) {
+            const size_t folder = static_cast<size_t>(slash + 1 - module);
+            wmemcpy(s_path, module, folder);
+            wmemcpy(s_path + folder, name, wcslen(name) + 1);
         }
     }
     return s_path;
@@ -52,7 +54,7 @@ const wchar_t* DbgLogConfig::logFile()
         s_read = true;
         const wchar_t* ini = iniPath();
         if (ini[0] == L'\0')
-            wcscpy_s(s_logFile, MAX_PATH, kDefaultLogFile);
+            wmemcpy(s_logFile, kDefaultLogFile, wcslen(kDefaultLogFile) + 1);
         else
             GetPrivateProfileStringW(kSection, L"LogFile", kDefaultLogFile, s_logFile, MAX_PATH, ini);
     }

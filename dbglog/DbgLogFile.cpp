@@ -6,7 +6,6 @@
 #include <share.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cwchar>
 
 namespace {
@@ -24,11 +23,13 @@ FILE* openLogStream(const wchar_t* path, const wchar_t* mode)
     if (stream) return stream;
     if (errno != ENOENT) return nullptr;
 
-    wchar_t drive[_MAX_DRIVE] = {};
-    wchar_t dir[_MAX_DIR] = {};
+    // The drive and folder part: everything before the last separator.
     wchar_t folder[MAX_PATH] = {};
-    if (_wsplitpath_s(expanded, drive, _MAX_DRIVE, dir, _MAX_DIR, nullptr, 0, nullptr, 0) != 0) return nullptr;
-    if (wcscpy_s(folder, MAX_PATH, drive) != 0 || wcscat_s(folder, MAX_PATH, dir) != 0) return nullptr;
+    const wchar_t* end = nullptr;
+    for (const wchar_t* p = expanded; *p; ++p)
+        if (*p == L'\\' || *p == L'/') end = p;
+    if (!end) return nullptr;
+    wmemcpy(folder, expanded, static_cast<size_t>(end - expanded));
     (void)SHCreateDirectoryExW(nullptr, folder, nullptr); // the second open decides
     return _wfsopen(expanded, mode, _SH_DENYRW);
 }

@@ -1,0 +1,144 @@
+// Stands in for the programs the uninstaller starts or stops. What it does
+// depends on the name it is copied under; each start is recorded as a line
+// "name|arguments|detail" in the file named by RECORDER_LOG.
+#include <windows.h>
+#include <msi.h>
+#include <tlhelp32.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring g_name;
+
+std::wstring ownPath()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+// The command line after the program's own name, as it came.
+std::wstring arguments()
+{
+    const wchar_t* p = GetCommandLineW();
+    if (*p == L'"') {
+        for (++p; *p && *p != L'"'; ++p) {}
+        if (*p) ++p;
+    } else {
+        while (*p && *p != L' ' && *p != L'\t') ++p;
+    }
+    if (*p == L' ') ++p; // the one blank that separates it
+    return p;
+}
+
+void record(const std::wstring& detail)
+{
+    wchar_t logPath[MAX_PATH] = {};
+    if (!GetEnvironmentVariableW(L"RECORDER_LOG", logPath, MAX_PATH)) return;
+    const std::wstring line = g_name + L"|" + arguments() + L"|" + detail + L"\n";
+    const int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, &bytes[0], n, nullptr, nullptr);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        HANDLE file = CreateFileW(logPath, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size() - 1), &written, nullptr);
+            CloseHandle(file);
+            return;
+        }
+        Sleep(10);
+    }
+}
+
+int runningProducts()
+{
+    int count = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL ok = Process32FirstW(snapshot, &entry); ok; ok = Process32NextW(snapshot, &entry)) {
+        const std::wstring name = entry.szExeFile;
+        const std::wstring base = name.substr(name.find_last_of(L'\\') + 1);
+        if (base == L"ZIVOVault.exe" || base == L"ZIVOMain.exe" || base == L"ZIVOEnroll.exe") ++count;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+LRESULT CALLBACK trayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CLOSE) {
+        // Stays open: the uninstaller terminates it afterwards.
+        record(L"WM_CLOSE others=" + std::to_wstring(runningProducts()));
+        return 0;
+    }
+    if (message == WM_TIMER) PostQuitMessage(7);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int tray(HINSTANCE instance)
+{
+    WNDCLASSW cls{};
+    cls.lpfnWndProc = trayProc;
+    cls.hInstance = instance;
+    cls.lpszClassName = L"RecorderTray";
+    RegisterClassW(&cls);
+    HWND window = CreateWindowW(L"RecorderTray", L"ZIVOTray", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, instance,
+                                nullptr);
+    SetTimer(window, 1, 60000, nullptr);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    return 7;
+}
+
+// Carries out "/X {code}" through the Windows Installer itself, as
+// msiexec would: the recorder stands where msiexec is found.
+int removeForReal()
+{
+    const std::wstring args = arguments();
+    const size_t x = args.find(L"/X ");
+    if (x == std::wstring::npos) return 1639; // invalid command line
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    return static_cast<int>(MsiConfigureProductW(args.substr(x + 3).c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT));
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
+{
+    const std::wstring path = ownPath();
+    g_name = path.substr(path.find_last_of(L'\\') + 1);
+    std::wstring lower = g_name;
+    CharLowerW(&lower[0]);
+
+    if (lower == L"msiexec.exe") {
+        record(L"");
+        wchar_t pass[8] = {};
+        return GetEnvironmentVariableW(L"RECORDER_REAL_MSIEXEC", pass, 8) ? removeForReal() : 1605;
+    }
+    if (lower == L"taskkill.exe") {
+        record(L"");
+        return 0;
+    }
+    if (lower == L"zivoflash.exe") {
+        HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, L"ZIVO_FLASH_EVENT");
+        const bool signalled = event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+        if (event) CloseHandle(event);
+        record(std::wstring(L"event=") + (event ? L"1" : L"0") + L" signalled=" + (signalled ? L"1" : L"0") +
+               L" path=" + path);
+        return 0;
+    }
+    if (lower == L"explorer.exe") {
+        record(L"pid=" + std::to_wstring(GetCurrentProcessId()));
+        Sleep(60000);
+        return 7;
+    }
+    if (g_name == L"ZIVOTray.exe") return tray(instance);
+    // A product program: runs until it is ended.
+    Sleep(60000);
+    return 7;
+}

@@ -1,0 +1,341 @@
+// The real uninstaller against real Windows Installer packages and stand-in
+// product programs; recorder programs stand where the system finds
+// taskkill, explorer.exe, MsiExec.exe and the flash-memory program.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <msi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <memory>
+
+#include "KitTest.h"
+
+using namespace kittest;
+
+namespace {
+
+const std::wstring kProductKey = L"Software\\HALVERN\\ZIVO";
+const std::wstring kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const std::wstring kEntryKey = kUninstallKey + L"ZIVO{24919A8D-2502-49CA-B37B-C348EE6E708C}";
+const std::vector<std::wstring> kSubCodes = {
+    L"{4CA564D7-4F81-4C2C-9429-6609A57D26A5}", L"{9B739684-14D2-447F-865E-28E21576139A}",
+    L"{F9B424D4-51A1-40E0-8EB1-1B9097AF9811}", L"{897B5A9B-25C7-4C20-BD6A-C13EA4397A6A}",
+    L"{3A041F1F-A2AC-4453-A057-829C89692083}", L"{67A0279B-3337-4BC2-AA79-56C802EAA72F}",
+    L"{343C5F9C-35D1-4F4B-A04B-BF246FA1A19C}", L"{9815A65A-DD46-44B9-A088-819C3D10C058}",
+    L"{79910CD7-CD3A-415F-9CE5-A178A44EB618}", L"{43f6bc7b-7cd0-464c-bbad-5b25a5e89027}"};
+const std::wstring kMainCode = L"{1A23B247-C9CF-43F5-A7AE-6B1FF4BDB52A}";
+
+struct Record {
+    std::string name, args, detail;
+};
+
+std::wstring upper(std::wstring text)
+{
+    CharUpperW(&text[0]);
+    return text;
+}
+
+// Processes whose image is explorer.exe: the shell, Wine's desktop among them.
+std::vector<DWORD> shellProcesses()
+{
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL ok = Process32FirstW(snapshot, &entry); ok; ok = Process32NextW(snapshot, &entry))
+        if (_wcsicmp(entry.szExeFile, L"explorer.exe") == 0) ids.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return ids;
+}
+
+class UninstallRun {
+public:
+    explicit UninstallRun(const std::wstring& name) : m_dir(name)
+    {
+        for (const wchar_t* folder : {L"prog", L"install", L"products", L"other", L"cwd"}) makeDirs(m_dir / folder);
+        const std::wstring recorder = selfDir() + L"Recorder.exe";
+        EXPECT_TRUE(copyTo(binDir() + L"Uninstall.exe", m_dir / L"prog\\Uninstall.exe"));
+        for (const wchar_t* name : {L"prog\\MsiExec.exe", L"prog\\taskkill.exe", L"prog\\explorer.exe",
+                                    L"install\\ZIVOFlash.exe", L"prog\\ZIVOFlash.exe", L"cwd\\ZIVOFlash.exe",
+                                    L"products\\ZIVOTray.exe", L"products\\ZIVOVault.exe", L"products\\ZIVOMain.exe",
+                                    L"products\\ZIVOEnroll.exe", L"other\\ZIVOMAIN.EXE"})
+            EXPECT_TRUE(copyTo(recorder, m_dir / name));
+        regDeleteTree(kProductKey);
+        regSetString(kProductKey, L"InstallPath", m_dir / L"install\\");
+        regSetString(kEntryKey, L"DisplayName", L"HALVERN Dactyra");
+    }
+
+    ~UninstallRun() { regDeleteTree(kProductKey); }
+
+    std::wstring path(const std::wstring& name) const { return m_dir / name; }
+
+    Process startProduct(const std::wstring& relative)
+    {
+        RunOptions options;
+        options.env[L"RECORDER_LOG"] = m_dir / L"records.txt";
+        return start(quote(m_dir / relative), options);
+    }
+
+    // Runs the uninstaller with the given text after its quoted path.
+    int run(const std::wstring& args, bool realMsiexec)
+    {
+        RunOptions options;
+        options.currentDir = m_dir / L"cwd";
+        options.env[L"RECORDER_LOG"] = m_dir / L"records.txt";
+        if (realMsiexec) options.env[L"RECORDER_REAL_MSIEXEC"] = L"1";
+        options.timeoutMs = 120000;
+        const std::wstring line = quote(m_dir / L"prog\\Uninstall.exe") + (args.empty() ? L"" : L" " + args);
+        return kittest::run(line, options);
+    }
+
+    std::vector<Record> records() const
+    {
+        std::vector<Record> out;
+        for (const std::string& line : lines(readFile(m_dir / L"records.txt"))) {
+            const size_t a = line.find('|');
+            const size_t b = line.find('|', a + 1);
+            out.push_back({line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1)});
+        }
+        return out;
+    }
+
+    std::vector<std::string> msiexecArgs() const
+    {
+        std::vector<std::string> out;
+        for (const Record& r : records())
+            if (r.name == "MsiExec.exe") out.push_back(r.args);
+        return out;
+    }
+
+    size_t count(const std::string& name) const
+    {
+        const auto all = records();
+        return static_cast<size_t>(std::count_if(all.begin(), all.end(), [&](const Record& r) { return r.name == name; }));
+    }
+
+    // Every package removal with the given prefix, in the expected order.
+    static std::vector<std::string> removals(const std::string& prefix)
+    {
+        std::vector<std::string> out;
+        for (const std::wstring& code : kSubCodes) out.push_back(prefix + narrow(code));
+        out.push_back(prefix + narrow(kMainCode));
+        return out;
+    }
+
+private:
+    ScratchDir m_dir;
+};
+
+// A window of the test's own keeps the display in use while the shell
+// comes and goes.
+class OwnWindow {
+public:
+    OwnWindow()
+    {
+        m_window = CreateWindowW(L"STATIC", L"uninstall test", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 40, 40, nullptr,
+                                 nullptr, GetModuleHandleW(nullptr), nullptr);
+    }
+    ~OwnWindow() { DestroyWindow(m_window); }
+
+private:
+    HWND m_window;
+};
+
+// Watches the shell processes through a run: every explorer.exe that runs
+// before or starts during the run is held, so its end can be read after.
+class ShellWatch {
+public:
+    ShellWatch()
+    {
+        collect(true);
+        m_thread = std::thread([this] {
+            while (!m_stop) {
+                collect(false);
+                Sleep(50);
+            }
+        });
+    }
+    ~ShellWatch()
+    {
+        stop();
+        for (auto& s : m_shells) {
+            // Shells the run started are ended; Wine brings its desktop back.
+            if (!s.before) TerminateProcess(s.handle, 1);
+            CloseHandle(s.handle);
+        }
+    }
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+    size_t runningBefore() const { return count([](const Shell& s) { return s.before; }); }
+    size_t started() const { return count([](const Shell& s) { return !s.before; }); }
+    // Shells that ended with exit code 0, as a termination by the uninstaller leaves them.
+    size_t terminated() const
+    {
+        return count([](const Shell& s) {
+            DWORD code = 1;
+            return WaitForSingleObject(s.handle, 0) == WAIT_OBJECT_0 && GetExitCodeProcess(s.handle, &code) && code == 0;
+        });
+    }
+
+private:
+    struct Shell {
+        DWORD id;
+        HANDLE handle;
+        bool before;
+    };
+
+    void collect(bool before)
+    {
+        for (DWORD id : shellProcesses()) {
+            bool known = false;
+            for (const Shell& s : m_shells) known = known || (s.id == id && WaitForSingleObject(s.handle, 0) != WAIT_OBJECT_0);
+            if (known) continue;
+            HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id);
+            if (h) m_shells.push_back({id, h, before});
+        }
+    }
+
+    template <class Pred>
+    size_t count(Pred pred) const
+    {
+        return static_cast<size_t>(std::count_if(m_shells.begin(), m_shells.end(), pred));
+    }
+
+    std::vector<Shell> m_shells;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+} // namespace
+
+TEST(UninstallSequence, RemovesRealPackagesStopsProgramsAndCyclesTheShell)
+{
+    OwnWindow window;
+    UninstallRun run(L"full");
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+
+    // The eleven packages, installed for real.
+    for (int i = 0; i < 11; ++i) {
+        const std::wstring msi = selfDir() + L"packages\\package" + std::to_wstring(i) + L".msi";
+        ASSERT_EQ(0u, MsiInstallProductW(msi.c_str(), L"")) << i;
+    }
+    const std::wstring markers = L"C:\\Program Files\\ZIVOTest\\";
+    for (const auto& code : kSubCodes) ASSERT_TRUE(regKeyExists(kUninstallKey + upper(code))) << narrow(code);
+    ASSERT_TRUE(exists(markers + kMainCode.substr(1, 36) + L"\\marker.txt"));
+
+    Process tray = run.startProduct(L"products\\ZIVOTray.exe");
+    Process vault = run.startProduct(L"products\\ZIVOVault.exe");
+    Process main = run.startProduct(L"products\\ZIVOMain.exe");
+    Process enroll = run.startProduct(L"products\\ZIVOEnroll.exe");
+    Process otherCase = run.startProduct(L"other\\ZIVOMAIN.EXE");
+    Sleep(1000);
+    ShellWatch shells;
+    ASSERT_GE(shells.runningBefore(), 1u) << "no desktop shell to cycle";
+
+    EXPECT_EQ(0, run.run(L"/SILENT", true));
+    shells.stop();
+
+    // The tray was asked first, while the other programs still ran; then the
+    // four were terminated (exit code 0 from the termination).
+    const auto records = run.records();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ("ZIVOTray.exe", records[0].name);
+    EXPECT_EQ("WM_CLOSE others=3", records[0].detail);
+    for (Process* p : {&tray, &vault, &main, &enroll}) EXPECT_EQ(0, p->wait(5000));
+    EXPECT_TRUE(otherCase.running());
+    TerminateProcess(otherCase.process, 0);
+
+    // The flash-memory program from the install folder, under its event.
+    ASSERT_GE(records.size(), 2u);
+    EXPECT_EQ("ZIVOFlash.exe", records[1].name);
+    EXPECT_EQ(" /close", records[1].args.substr(records[1].args.size() - 7));
+    EXPECT_EQ("event=1 signalled=1 path=" + narrow(run.path(L"install\\ZIVOFlash.exe")), records[1].detail);
+    EXPECT_EQ(1u, run.count("ZIVOFlash.exe"));
+
+    // Ten sub-packages in order, taskkill, then the main package.
+    EXPECT_EQ(UninstallRun::removals("/quiet /X "), run.msiexecArgs());
+    std::vector<std::string> order;
+    for (const Record& r : records) order.push_back(r.name);
+    const auto taskkill = std::find(order.begin(), order.end(), "taskkill.exe");
+    ASSERT_NE(order.end(), taskkill);
+    EXPECT_EQ(10, std::count(order.begin(), taskkill, "MsiExec.exe"));
+    EXPECT_EQ(1, std::count(taskkill, order.end(), "MsiExec.exe"));
+    EXPECT_EQ("/f /im explorer.exe", records[taskkill - order.begin()].args);
+
+    // The packages are gone for real, and so is the uninstall entry.
+    for (const auto& code : kSubCodes) EXPECT_FALSE(regKeyExists(kUninstallKey + upper(code))) << narrow(code);
+    EXPECT_FALSE(regKeyExists(kUninstallKey + kMainCode));
+    EXPECT_FALSE(exists(markers + kMainCode.substr(1, 36)));
+    EXPECT_FALSE(exists(markers + upper(kSubCodes[9].substr(1, 36))));
+    EXPECT_FALSE(regKeyExists(kEntryKey));
+
+    // A shell was running, so the first check found one: started once.
+    // A shell was terminated (Wine's browser window may end with 0 as well
+    // when the desktop goes, so at least one).
+    EXPECT_EQ(1u, shells.started());
+    EXPECT_GE(shells.terminated(), 1u);
+}
+
+namespace {
+
+struct ModeCase {
+    const wchar_t* args;
+    const char* prefix;
+    const char* installPath; // how the install folder is stored
+};
+
+void storeInstallPath(const std::string& how, const std::wstring& folder)
+{
+    if (how == "missing") {
+        regDeleteTree(kProductKey);
+    } else if (how == "unterminated") {
+        // 512 bytes of text and no zero; the character after them is not
+        // zero either, so the registry stores no terminator.
+        std::wstring text(300, L'A');
+        regSetRaw(kProductKey, L"InstallPath", REG_SZ, text.c_str(), 512);
+    } else if (how == "dword") {
+        const DWORD value = 0x005A005A;
+        regSetRaw(kProductKey, L"InstallPath", REG_DWORD, &value, sizeof value);
+    } else if (how == "too long") {
+        // Fits the value buffer, leaves no room for the program's name.
+        std::wstring text = folder + std::wstring(250 - folder.size(), L'x') + L"\\";
+        regSetString(kProductKey, L"InstallPath", text);
+    }
+}
+
+} // namespace
+
+TEST(UninstallSequence, SwitchSelectsTheModeAndAnUnknownInstallFolderStartsNoFlashProgram)
+{
+    OwnWindow window;
+    const ModeCase cases[] = {
+        {L"/silent x", "/passive /X ", "unterminated"},
+        {L"-silent", "/passive /X ", "dword"},
+        {L"", "/passive /X ", "too long"},
+        {L"/Silent", "/quiet /X ", "missing"},
+    };
+    for (const ModeCase& c : cases) {
+        SCOPED_TRACE(narrow(c.args) + " / " + c.installPath);
+        UninstallRun run(L"mode");
+        storeInstallPath(c.installPath, run.path(L""));
+        ShellWatch shells;
+        EXPECT_EQ(0, run.run(c.args, false));
+        shells.stop();
+        EXPECT_EQ(UninstallRun::removals(c.prefix), run.msiexecArgs());
+        // Neither the planted programs beside the uninstaller or in the
+        // current folder, nor anything else of that name, was started.
+        EXPECT_EQ(0u, run.count("ZIVOFlash.exe"));
+        EXPECT_EQ(1u, run.count("taskkill.exe"));
+        EXPECT_FALSE(regKeyExists(kEntryKey));
+        EXPECT_GE(shells.started(), 1u);
+        EXPECT_LE(shells.started(), 3u);
+        EXPECT_GE(shells.terminated(), 1u);
+    }
+}
