@@ -1,0 +1,157 @@
+// Deletes what package removal leaves behind, when started with
+// "/Uninstall": per-profile data, shared data and log folders, six install
+// files, shortcuts and two Run values. Silent; exit code always 0.
+#include <windows.h>
+#include <userenv.h>
+
+#include <cwchar>
+#include <string>
+
+#include "../../handles/UniqueHandle.h"
+#include "../FixedText.h"
+#include "../SetupConstants.h"
+#include "FolderRemoval.h"
+#include "SweepupConstants.h"
+
+namespace {
+
+const LANGID kShortcutLanguages[] = {
+    0x0405, 0x0408, 0x0406, 0x0410, 0x0413, 0x040B, 0x040C, 0x0415, 0x0419, 0x0407, 0x040E,
+    0x0414, 0x0816, 0x041B, 0x0C0A, 0x041D, 0x041F, 0x0804, 0x0404, 0x0409, 0x0411, 0x0412,
+};
+const int kShortcutLanguageCount = sizeof(kShortcutLanguages) / sizeof(kShortcutLanguages[0]);
+
+// An environment value read into 260 units; false when it is not set or
+// does not fit, `value` then empty.
+bool readEnvironment(const wchar_t* name, wchar_t (&value)[MAX_PATH])
+{
+    wmemset(value, L'\0', MAX_PATH);
+    const DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) {
+        value[0] = L'\0';
+        return false;
+    }
+    return true;
+}
+
+// The system drive for shortcut paths: empty when it is not set (the paths
+// then start at the root of the current drive); false when it does not fit.
+bool shortcutDrive(wchar_t (&drive)[MAX_PATH])
+{
+    return readEnvironment(ENV_SYSTEM_DRIVE, drive) || GetEnvironmentVariableW(ENV_SYSTEM_DRIVE, nullptr, 0) == 0;
+}
+
+HRESULT removeAllUsersData()
+{
+    wchar_t profile[MAX_PATH] = {};
+    DWORD chars = MAX_PATH;
+    if (!GetAllUsersProfileDirectoryW(profile, &chars)) return E_FAIL;
+    wchar_t folder[MAX_PATH];
+    if (joinText(folder, static_cast<const wchar_t*>(profile), DIR_SHARED_DATA)) removeFolder(folder);
+    return S_OK;
+}
+
+HRESULT removeSystemDriveFolder(const wchar_t* relative)
+{
+    wchar_t drive[MAX_PATH];
+    if (!readEnvironment(ENV_SYSTEM_DRIVE, drive)) return E_FAIL;
+    wchar_t folder[MAX_PATH];
+    if (joinText(folder, static_cast<const wchar_t*>(drive), relative)) removeFolder(folder);
+    return S_OK;
+}
+
+HRESULT removePublicLogs()
+{
+    return removeSystemDriveFolder(DIR_PUBLIC_LOGS);
+}
+
+// After the log folder, which has to be gone before its parent can be empty.
+HRESULT removePublicData()
+{
+    return removeSystemDriveFolder(DIR_PUBLIC_DATA);
+}
+
+LONG deleteInstallFiles()
+{
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KEY_PRODUCT, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
+    wchar_t folder[256] = {};
+    DWORD bytes = sizeof(folder);
+    const LONG rc = RegQueryValueExW(key.get(), VALUE_INSTALL_PATH, nullptr, nullptr, reinterpret_cast<BYTE*>(folder),
+                                     &bytes);
+    key.reset();
+    // No install folder known: nothing to delete, and nowhere else to look.
+    if (rc != ERROR_SUCCESS || folder[0] == L'\0' || !registryTextFits(folder)) return 0;
+    for (int index = INSTALL_FOLDER_FILE_COUNT - 1; index >= 0; --index) {
+        wchar_t path[MAX_PATH];
+        if (!joinText(path, static_cast<const wchar_t*>(folder), INSTALL_FOLDER_FILES[index])) continue;
+        (void)SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+        (void)DeleteFileW(path);
+    }
+    return 0;
+}
+
+const wchar_t* getStartMenuFolder(LANGID /*language*/)
+{
+    return DIR_START_MENU_UTILITIES; // one folder name in every language
+}
+
+// False when the system drive does not fit its buffer: the item is skipped.
+bool buildShortcutFolder(std::wstring& folder, LANGID language)
+{
+    wchar_t drive[MAX_PATH];
+    if (!shortcutDrive(drive)) return false;
+    folder += drive;
+    folder += getStartMenuFolder(language);
+    folder += L"\\";
+    return true;
+}
+
+void deleteShortcut(const std::wstring& folder, const wchar_t* name)
+{
+    const std::wstring path = folder + name;
+    if (path.size() < MAX_PATH) (void)DeleteFileW(path.c_str());
+}
+
+void deleteRunValue(const wchar_t* name)
+{
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KEY_RUN, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return;
+    (void)RegDeleteValueW(key.get(), name);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2 || wcscmp(argv[1], SWITCH_UNINSTALL) != 0) return 0;
+
+    (void)removeRoamingData();
+    (void)removeAllUsersData();
+    (void)removePublicLogs();
+    (void)removePublicData();
+    (void)deleteInstallFiles();
+
+    wchar_t systemDrive[MAX_PATH];
+    const bool driveFits = shortcutDrive(systemDrive);
+
+    std::wstring shortcutFolders[kShortcutLanguageCount];
+    bool folderKnown[kShortcutLanguageCount] = {};
+    for (int i = 0; i < kShortcutLanguageCount; ++i)
+        folderKnown[i] = buildShortcutFolder(shortcutFolders[i], kShortcutLanguages[i]);
+    for (int i = 0; i < kShortcutLanguageCount; ++i) {
+        if (!folderKnown[i]) continue;
+        deleteShortcut(shortcutFolders[i], LNK_PRODUCT);
+        deleteShortcut(shortcutFolders[i], LNK_RECOVERY);
+    }
+
+    if (driveFits) {
+        const std::wstring startup = std::wstring(systemDrive) + DIR_STARTUP;
+        deleteShortcut(startup, LNK_STARTUP_VAULT);
+        deleteShortcut(startup, LNK_STARTUP_TRAY);
+    }
+
+    deleteRunValue(VALUE_RUN_VAULT);
+    deleteRunValue(VALUE_RUN_AGENT);
+    return 0;
+}

@@ -1,0 +1,292 @@
+// The real cleanup tool in the sandbox: profiles added to the profile list,
+// the product's leftovers laid out where the product leaves them, then the
+// files and registry checked after each run.
+#include <gtest/gtest.h>
+
+#include "KitTest.h"
+
+using namespace kittest;
+
+namespace {
+
+const std::wstring kProfileList = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
+const std::wstring kRunKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::wstring kProductKey = L"Software\\HALVERN\\ZIVO";
+const std::wstring kPublic = L"C:\\Users\\Public\\ZIVO";
+const std::wstring kPublicLogs = kPublic + L"\\ZIVOlogs";
+const std::wstring kStartMenuMaker = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\HALVERN";
+const std::wstring kStartMenu = kStartMenuMaker + L"\\Utilities";
+const std::wstring kStartup = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup";
+const wchar_t* const kInstallFiles[] = {L"DataMigrate.exe",  L"MigrateCore.dll",   L"RecoveryTool.exe",
+                                        L"RecoveryCore.dll", L"SensorDecrypt.dll", L"TemplateStore.dat"};
+
+void makeFile(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL)
+{
+    makeDirs(path.substr(0, path.find_last_of(L'\\')));
+    writeFile(path, "leftover");
+    SetFileAttributesW(path.c_str(), attributes);
+}
+
+// One machine's worth of leftovers, and the means to run the tool on it.
+class Machine {
+public:
+    explicit Machine(const std::wstring& name) : m_dir(name) { clean(); }
+    ~Machine() { clean(); }
+
+    std::wstring path(const std::wstring& name) const { return m_dir / name; }
+
+    // A profile of the profile list whose folder is in the scratch folder.
+    std::wstring addProfile(const std::wstring& sid, bool withImagePath = true)
+    {
+        const std::wstring folder = m_dir / (L"profiles\\" + sid);
+        makeDirs(folder);
+        if (withImagePath)
+            regSetString(kProfileList + sid, L"ProfileImagePath", folder);
+        else
+            regSetString(kProfileList + sid, L"Other", L"x");
+        m_profiles.push_back(sid);
+        return folder + L"\\AppData\\Roaming\\ZIVO";
+    }
+
+    void addRawProfile(const std::wstring& sid, DWORD type, const void* data, DWORD bytes)
+    {
+        regSetRaw(kProfileList + sid, L"ProfileImagePath", type, data, bytes);
+        m_profiles.push_back(sid);
+    }
+
+    std::wstring installFolder() const { return m_dir / L"install"; }
+
+    // Everything the tool removes, in one profile with a nine-character name.
+    void layOutLeftovers()
+    {
+        makeFile(addProfile(L"S-1-5-999") + L"\\settings.dat");
+        makeFile(kPublicLogs + L"\\today.log");
+        makeFile(kPublic + L"\\shared.dat");
+        regSetString(kProductKey, L"InstallPath", installFolder() + L"\\");
+        for (const wchar_t* name : kInstallFiles) makeFile(installFolder() + L"\\" + name, FILE_ATTRIBUTE_READONLY);
+        makeFile(kStartMenu + L"\\Dactyra.lnk");
+        makeFile(kStartMenu + L"\\Recovery Tool.lnk");
+        makeFile(kStartup + L"\\ZIVO Vault.lnk");
+        makeFile(kStartup + L"\\ZIVO Tray.lnk");
+        regSetString(kRunKey, L"ZIVOVaultService", L"vault.exe");
+        regSetString(kRunKey, L"ZIVOAgent", L"agent.exe");
+    }
+
+    // How many of the leftovers are still there.
+    int leftovers() const
+    {
+        int n = 0;
+        n += exists(path(L"profiles\\S-1-5-999\\AppData\\Roaming\\ZIVO"));
+        n += exists(kPublicLogs);
+        n += exists(kPublic);
+        for (const wchar_t* name : kInstallFiles) n += exists(installFolder() + L"\\" + name);
+        n += exists(kStartMenu + L"\\Dactyra.lnk") + exists(kStartMenu + L"\\Recovery Tool.lnk");
+        n += exists(kStartup + L"\\ZIVO Vault.lnk") + exists(kStartup + L"\\ZIVO Tray.lnk");
+        n += regValueExists(kRunKey, L"ZIVOVaultService") + regValueExists(kRunKey, L"ZIVOAgent");
+        return n;
+    }
+    static constexpr int kAllLeftovers = 15;
+
+    // Runs the tool; it must end with 0 and print nothing.
+    void sweep(const std::wstring& args, const std::map<std::wstring, std::wstring>& env = {})
+    {
+        RunOptions options;
+        options.env = env;
+        options.currentDir = m_dir.path();
+        options.stdoutFile = m_dir / L"stdout.txt";
+        options.stderrFile = m_dir / L"stderr.txt";
+        const std::wstring line = quote(binDir() + L"Sweepup.exe") + (args.empty() ? L"" : L" " + args);
+        EXPECT_EQ(0, run(line, options)) << narrow(args);
+        EXPECT_EQ("", readFile(m_dir / L"stdout.txt") + readFile(m_dir / L"stderr.txt")) << narrow(args);
+    }
+
+private:
+    void clean()
+    {
+        for (const std::wstring& sid : m_profiles) regDeleteTree(kProfileList + sid);
+        removeTree(kPublic);
+        removeTree(kStartMenuMaker);
+        removeTree(kStartup + L"\\ZIVO Vault.lnk");
+        removeTree(kStartup + L"\\ZIVO Tray.lnk");
+        regDeleteTree(kProductKey);
+        HKEY run = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey.c_str(), 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+            RegDeleteValueW(run, L"ZIVOVaultService");
+            RegDeleteValueW(run, L"ZIVOAgent");
+            RegDeleteValueW(run, L"Other");
+            RegCloseKey(run);
+        }
+    }
+
+    ScratchDir m_dir;
+    std::vector<std::wstring> m_profiles;
+};
+
+} // namespace
+
+TEST(SweepupSwitch, OnlyAnExactFirstArgumentRunsTheSweep)
+{
+    Machine machine(L"switch");
+    machine.layOutLeftovers();
+    ASSERT_EQ(Machine::kAllLeftovers, machine.leftovers());
+    for (const wchar_t* args : {L"", L"/uninstall", L"/UNINSTALL", L"Uninstall", L"x /Uninstall", L"\"/Uninstall \""}) {
+        machine.sweep(args);
+        EXPECT_EQ(Machine::kAllLeftovers, machine.leftovers()) << narrow(args);
+    }
+    machine.sweep(L"/Uninstall and more");
+    EXPECT_EQ(0, machine.leftovers());
+    // What the tool leaves on purpose.
+    EXPECT_TRUE(isDirectory(machine.installFolder()));
+    EXPECT_TRUE(isDirectory(kStartMenu));
+}
+
+TEST(SweepupProfiles, NamesLongerThanEightCharactersHaveTheirDataSwept)
+{
+    Machine machine(L"profiles");
+    const std::wstring eight = machine.addProfile(L"S-1-5-88");
+    const std::wstring nine = machine.addProfile(L"S-1-5-999");
+    machine.addProfile(L"S-1-5-21-4001", false);
+    const std::wstring hidden = machine.addProfile(L"S-1-5-21-4002");
+    const std::wstring nested = machine.addProfile(L"S-1-5-21-4003");
+    makeFile(eight + L"\\a.dat");
+    makeFile(nine + L"\\a.dat");
+    makeFile(hidden + L"\\readonly.dat", FILE_ATTRIBUTE_READONLY);
+    makeFile(hidden + L"\\hidden.dat", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    makeFile(hidden + L"\\no dot");
+    makeFile(nested + L"\\a.dat");
+    makeFile(nested + L"\\sub\\b.dat");
+    makeDirs(machine.path(L"profiles\\S-1-5-21-4001\\AppData\\Roaming\\ZIVO"));
+
+    machine.sweep(L"/Uninstall");
+
+    EXPECT_TRUE(exists(eight + L"\\a.dat"));
+    EXPECT_FALSE(exists(nine));
+    EXPECT_TRUE(isDirectory(machine.path(L"profiles\\S-1-5-999\\AppData\\Roaming")));
+    EXPECT_FALSE(exists(hidden));
+    EXPECT_FALSE(exists(nested + L"\\a.dat"));
+    EXPECT_TRUE(exists(nested + L"\\sub\\b.dat"));
+    EXPECT_TRUE(isDirectory(machine.path(L"profiles\\S-1-5-21-4001\\AppData\\Roaming\\ZIVO")));
+}
+
+TEST(SweepupSharedFolders, LogFolderGoesBeforeItsParentAndSubfoldersStay)
+{
+    {
+        Machine machine(L"public");
+        makeFile(kPublicLogs + L"\\a.log", FILE_ATTRIBUTE_READONLY);
+        makeFile(kPublic + L"\\data.dat");
+        machine.sweep(L"/Uninstall");
+        EXPECT_FALSE(exists(kPublic));
+    }
+    {
+        Machine machine(L"public-sub");
+        makeFile(kPublicLogs + L"\\a.log");
+        makeFile(kPublicLogs + L"\\old\\b.log");
+        makeFile(kPublic + L"\\data.dat");
+        machine.sweep(L"/Uninstall");
+        EXPECT_FALSE(exists(kPublicLogs + L"\\a.log"));
+        EXPECT_FALSE(exists(kPublic + L"\\data.dat"));
+        EXPECT_TRUE(exists(kPublicLogs + L"\\old\\b.log"));
+    }
+}
+
+TEST(SweepupInstallFiles, SixNamedFilesGoEvenReadOnly)
+{
+    Machine machine(L"install");
+    const std::wstring folder = machine.installFolder();
+    for (const wchar_t* name : kInstallFiles) makeFile(folder + L"\\" + name, FILE_ATTRIBUTE_READONLY);
+    makeFile(folder + L"\\ZIVOMain.exe");
+    regSetString(kProductKey, L"InstallPath", folder + L"\\");
+    machine.sweep(L"/Uninstall");
+    for (const wchar_t* name : kInstallFiles) EXPECT_FALSE(exists(folder + L"\\" + name)) << narrow(name);
+    EXPECT_TRUE(exists(folder + L"\\ZIVOMain.exe"));
+
+    // Stored without its trailing backslash, the folder runs into each name.
+    for (const wchar_t* name : kInstallFiles) makeFile(folder + L"\\" + name);
+    regSetString(kProductKey, L"InstallPath", folder);
+    machine.sweep(L"/Uninstall");
+    for (const wchar_t* name : kInstallFiles) EXPECT_TRUE(exists(folder + L"\\" + name)) << narrow(name);
+}
+
+TEST(SweepupShortcuts, DeletedWithoutAttributeReset)
+{
+    Machine machine(L"shortcuts");
+    makeFile(kStartMenu + L"\\Dactyra.lnk", FILE_ATTRIBUTE_READONLY);
+    makeFile(kStartMenu + L"\\Recovery Tool.lnk");
+    makeFile(kStartMenu + L"\\Other.lnk");
+    makeFile(kStartup + L"\\ZIVO Vault.lnk");
+    makeFile(kStartup + L"\\ZIVO Tray.lnk");
+    machine.sweep(L"/Uninstall");
+    EXPECT_TRUE(exists(kStartMenu + L"\\Dactyra.lnk"));
+    EXPECT_FALSE(exists(kStartMenu + L"\\Recovery Tool.lnk"));
+    EXPECT_TRUE(exists(kStartMenu + L"\\Other.lnk"));
+    EXPECT_FALSE(exists(kStartup + L"\\ZIVO Vault.lnk"));
+    EXPECT_FALSE(exists(kStartup + L"\\ZIVO Tray.lnk"));
+}
+
+TEST(SweepupRunValues, BothGoAndOthersStay)
+{
+    Machine machine(L"run");
+    regSetString(kRunKey, L"ZIVOVaultService", L"vault.exe");
+    regSetString(kRunKey, L"ZIVOAgent", L"agent.exe");
+    regSetString(kRunKey, L"Other", L"other.exe");
+    machine.sweep(L"/Uninstall");
+    EXPECT_FALSE(regValueExists(kRunKey, L"ZIVOVaultService"));
+    EXPECT_FALSE(regValueExists(kRunKey, L"ZIVOAgent"));
+    EXPECT_TRUE(regValueExists(kRunKey, L"Other"));
+
+    regSetString(kRunKey, L"ZIVOAgent", L"agent.exe");
+    machine.sweep(L"/Uninstall");
+    EXPECT_FALSE(regValueExists(kRunKey, L"ZIVOAgent"));
+}
+
+TEST(SweepupBadValues, UnterminatedOrOverlongValuesDeleteNothingElse)
+{
+    Machine machine(L"bad");
+    // A folder with files where a value cut at its buffer would point.
+    const std::wstring victim = machine.path(L"victim");
+    makeFile(victim + L"\\AppData\\Roaming\\ZIVO\\precious.dat");
+    for (const wchar_t* name : kInstallFiles) makeFile(victim + L"\\" + name);
+    // 512 bytes: the folder and then backslashes, with no terminator; the
+    // character after them is not zero either.
+    std::wstring unterminated = victim + std::wstring(300, L'\\');
+    machine.addRawProfile(L"S-1-5-21-5001", REG_SZ, unterminated.c_str(), 512);
+    regSetRaw(kProductKey, L"InstallPath", REG_SZ, unterminated.c_str(), 512);
+
+    machine.sweep(L"/Uninstall");
+
+    EXPECT_TRUE(exists(victim + L"\\AppData\\Roaming\\ZIVO\\precious.dat"));
+    for (const wchar_t* name : kInstallFiles) EXPECT_TRUE(exists(victim + L"\\" + name)) << narrow(name);
+}
+
+// Runs as its own test after tests/sweepup/make-links.sh laid out links.
+TEST(SweepupLinks, LinkedFoldersAreNeverSwept)
+{
+    const std::wstring links = selfDir() + L"links\\";
+    ASSERT_TRUE(isDirectory(links + L"victim")) << "make-links.sh has not run";
+    Machine machine(L"links");
+    machine.addRawProfile(L"S-1-5-21-6001", REG_SZ, (links + L"profile-link").c_str(),
+                          static_cast<DWORD>((links.size() + 13) * sizeof(wchar_t)));
+    machine.addRawProfile(L"S-1-5-21-6002", REG_SZ, (links + L"profile-inside").c_str(),
+                          static_cast<DWORD>((links.size() + 15) * sizeof(wchar_t)));
+    const std::wstring linked = links + L"profile-link\\AppData\\Roaming\\ZIVO";
+    ASSERT_TRUE(GetFileAttributesW(linked.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    // Cleaning up the public folder before the run would remove the link.
+    const std::wstring inside = links + L"profile-inside\\AppData\\Roaming\\ZIVO";
+
+    machine.sweep(L"/Uninstall");
+
+    // A data folder that is a link: neither it nor what it points to is touched.
+    EXPECT_TRUE(exists(links + L"victim\\keep1.txt"));
+    EXPECT_TRUE(exists(links + L"victim\\keep2.txt"));
+    EXPECT_TRUE(GetFileAttributesW(linked.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    // Inside a real folder: its files go, a folder link stays with its
+    // target's files. (Wine 8 shows a file link as a plain file and follows
+    // it on deletion, so file links are left to the tests on Windows.)
+    EXPECT_FALSE(exists(inside + L"\\own.txt"));
+    EXPECT_TRUE(GetFileAttributesW((inside + L"\\folder-link").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_TRUE(exists(links + L"victim-inside\\inner.txt"));
+    // The public log folder as a link: its target's files stay; the public
+    // folder's own file goes.
+    EXPECT_TRUE(exists(links + L"victim-logs\\log.txt"));
+    EXPECT_FALSE(exists(kPublic + L"\\data.txt"));
+}
