@@ -22,7 +22,8 @@ UniqueFileHandle openWithoutFollowing(const wchar_t* path, DWORD access, DWORD s
                                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-// True when the handle's object is a link, or the path now names one.
+// True when the handle's object is a link, or the path names one (Wine
+// follows links on open but shows a link to a folder by its path).
 bool isLink(HANDLE object, const wchar_t* path)
 {
     BY_HANDLE_FILE_INFORMATION info = {};
@@ -37,23 +38,35 @@ bool setAttributes(HANDLE object, DWORD attributes)
     return SetFileInformationByHandle(object, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
 }
 
-// One entry of a swept folder: attributes reset and the file deleted through
-// one handle to the entry itself. A subfolder only has its attributes reset;
-// a link to a folder stays untouched; a link to a file goes, its target stays.
+const DWORD kAttributesToReset = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// One entry of a swept folder, always opened as itself, so a link that
+// takes its place is never followed: a link to a file goes, its target
+// stays. Subfolders only have their attributes reset; links to folders are
+// left as they are.
 void removeEntry(const wchar_t* path, DWORD listedAttributes)
 {
-    if (isReparsePoint(listedAttributes)) {
-        if (!(listedAttributes & FILE_ATTRIBUTE_DIRECTORY)) (void)DeleteFileW(path);
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    if (listedAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (isReparsePoint(listedAttributes)) return;
+        UniqueFileHandle folder = openWithoutFollowing(path, FILE_WRITE_ATTRIBUTES, share);
+        if (folder) (void)setAttributes(folder.get(), FILE_ATTRIBUTE_NORMAL);
         return;
     }
-    UniqueFileHandle entry = openWithoutFollowing(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    if (!entry || isLink(entry.get(), path)) return; // swapped for a link since it was listed
-    (void)setAttributes(entry.get(), FILE_ATTRIBUTE_NORMAL);
-    if (listedAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
+    // Without backup semantics a folder does not open here: an entry that
+    // became a folder since it was listed is not deleted.
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT;
+    if (!(listedAttributes & kAttributesToReset)) {
+        // Deleted when the handle closes: the common case costs one open.
+        UniqueFileHandle file(
+            CreateFileW(path, DELETE, share, nullptr, OPEN_EXISTING, flags | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        if (file) return;
+    }
+    UniqueFileHandle file(CreateFileW(path, DELETE | FILE_WRITE_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr));
+    if (!file || !setAttributes(file.get(), FILE_ATTRIBUTE_NORMAL)) return;
     FILE_DISPOSITION_INFO disposition = {};
     disposition.DeleteFile = TRUE;
-    (void)SetFileInformationByHandle(entry.get(), FileDispositionInfo, &disposition, sizeof(disposition));
+    (void)SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition));
 }
 
 } // namespace
@@ -79,7 +92,9 @@ void removeFolder(const std::wstring& folder)
         return;
 
     WIN32_FIND_DATAW data;
-    UniqueFindHandle search(FindFirstFileW(pattern, &data));
+    // No short names needed, and the listing fetched in large batches.
+    UniqueFindHandle search(
+        FindFirstFileExW(pattern, FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (search) {
         do {
             if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
