@@ -2,6 +2,9 @@
 // a peer. Settings are per process, so bench-log.sh runs this program once
 // per DbgLog.ini with the figure to measure as its argument.
 #include <windows.h>
+#if defined(_MSC_VER)
+#include <intrin.h>
+#endif
 
 #include <cstdio>
 #include <cwchar>
@@ -19,7 +22,11 @@ namespace {
 // Keeps the compiler from hoisting the cached setting out of the loop.
 inline void barrier()
 {
+#if defined(_MSC_VER)
+    _ReadWriteBarrier();
+#else
     __asm__ __volatile__("" ::: "memory");
+#endif
 }
 
 double now()
