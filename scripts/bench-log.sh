@@ -3,15 +3,11 @@
 # site that is off or filtered, and lines per second for each file
 # destination. Prints a table of figures and ratios.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build"
+# shellcheck source=kit.sh
+source "$(dirname "$0")/kit.sh"
+build="$KIT_BUILD"
 
-"$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target LogBench -j"$(nproc)" >/dev/null
-
-# shellcheck source=sandbox.sh
-source "$root/scripts/sandbox.sh"
+kit_build --target LogBench >/dev/null
 trap sandbox_stop EXIT
 sandbox_start "$build/wineprefix-bench"
 

@@ -4,17 +4,13 @@
 # on a fresh copy, by the platform's own commands ("del /f /q /a" on each
 # folder, then "rd"). Prints both times and their ratio.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build"
+# shellcheck source=kit.sh
+source "$(dirname "$0")/kit.sh"
+build="$KIT_BUILD"
 profiles=${PROFILES:-200}
 files=${FILES:-100}
 
-"$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target Sweepup -j"$(nproc)" >/dev/null
-
-# shellcheck source=sandbox.sh
-source "$root/scripts/sandbox.sh"
+kit_build --target Sweepup >/dev/null
 trap sandbox_stop EXIT
 sandbox_start "$build/wineprefix-bench"
 

@@ -4,16 +4,12 @@
 # sample key to pick, saves screenshots of the key import in English and
 # French (build/screenshots/), then opens the key import on your display.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build"
+# shellcheck source=kit.sh
+source "$(dirname "$0")/kit.sh"
+build="$KIT_BUILD"
 user_display=${DISPLAY:-}
 
-"$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
-cmake --build "$build" -j"$(nproc)"
-
-# shellcheck source=sandbox.sh
-source "$root/scripts/sandbox.sh"
+kit_build
 trap sandbox_stop EXIT
 sandbox_start "$build/wineprefix-demo"
 

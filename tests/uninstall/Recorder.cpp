@@ -1,6 +1,8 @@
 // Stands in for the programs the uninstaller starts or stops. What it does
 // depends on the name it is copied under; each start is recorded as a line
-// "name|arguments|detail" in the file named by RECORDER_LOG.
+// "name|arguments|detail|creation time" in the file named by RECORDER_LOG.
+// Programs that are not waited for may write late: the creation time gives
+// the order in which they were started.
 #include <windows.h>
 #include <msi.h>
 #include <tlhelp32.h>
@@ -37,7 +39,10 @@ void record(const std::wstring& detail)
 {
     wchar_t logPath[MAX_PATH] = {};
     if (!GetEnvironmentVariableW(L"RECORDER_LOG", logPath, MAX_PATH)) return;
-    const std::wstring line = g_name + L"|" + arguments() + L"|" + detail + L"\n";
+    FILETIME created{}, exited{}, kernel{}, user{};
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const unsigned long long createdAt = (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    const std::wstring line = g_name + L"|" + arguments() + L"|" + detail + L"|" + std::to_wstring(createdAt) + L"\n";
     const int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, &bytes[0], n, nullptr, nullptr);

@@ -31,6 +31,7 @@ const std::wstring kMainCode = L"{1A23B247-C9CF-43F5-A7AE-6B1FF4BDB52A}";
 
 struct Record {
     std::string name, args, detail;
+    unsigned long long created;
 };
 
 std::wstring upper(std::wstring text)
@@ -92,14 +93,18 @@ public:
         return kittest::run(line, options);
     }
 
+    // In the order the recorded programs were started.
     std::vector<Record> records() const
     {
         std::vector<Record> out;
         for (const std::string& line : lines(readFile(m_dir / L"records.txt"))) {
             const size_t a = line.find('|');
             const size_t b = line.find('|', a + 1);
-            out.push_back({line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1)});
+            const size_t c = line.rfind('|');
+            out.push_back({line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1, c - b - 1),
+                           std::stoull(line.substr(c + 1))});
         }
+        std::stable_sort(out.begin(), out.end(), [](const Record& x, const Record& y) { return x.created < y.created; });
         return out;
     }
 
