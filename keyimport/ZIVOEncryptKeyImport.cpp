@@ -1,5 +1,6 @@
 #include "ZIVOEncryptKeyImport.h"
 
+#include "../handles/UniqueHandle.h"
 #include "DbgLog.h"
 #include "ImportDlg.h"
 #include "ZIVOCommon.h"
@@ -117,13 +118,13 @@ HRESULT formatErrorText(DWORD dwCode, std::wstring& strText)
     DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
                              NULL, dwCode, 0, reinterpret_cast<LPWSTR>(&szBuffer), 0, NULL);
     if (n == 0) {
-        HMODULE hNetMsg = LoadLibraryExW(L"netmsg.dll", NULL, DONT_RESOLVE_DLL_REFERENCES);
-        if (hNetMsg == NULL) return E_FAIL;
+        // Network errors have their texts in netmsg.dll; loaded as data only.
+        UniqueModule netMsg(LoadLibraryExW(L"netmsg.dll", NULL, DONT_RESOLVE_DLL_REFERENCES));
+        if (!netMsg) return E_FAIL;
         n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
                                FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                           hNetMsg, dwCode, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                           netMsg.get(), dwCode, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
                            reinterpret_cast<LPWSTR>(&szBuffer), 0, NULL);
-        FreeLibrary(hNetMsg);
         if (n == 0) return E_FAIL;
     }
     if (szBuffer == NULL) return E_FAIL;
