@@ -23,29 +23,57 @@ keygen "$profile/AppData/Roaming/ZIVO/ZIVORoot.key" 1
 keygen "$profile/Sample.key" 2
 program='C:\Program Files\HALVERN\Dactyra\ZIVOEncryptKeyImport.exe'
 
-# Screenshots inside a Wine desktop window, which draws the window frames.
+# The dialog runs inside a Wine desktop window, which draws the window frames
+# on a display without a window manager.
 shots="$build/screenshots"
 mkdir -p "$shots"
-screenshot() { # language tag, locale, window title
-    LC_ALL=$2 "$WINE64" explorer "/desktop=Demo$1,520x220" "$program" >/dev/null 2>&1 &
-    local window=""
+desktop=""
+open_in_desktop() { # name, locale
+    LC_ALL=$2 "$WINE64" explorer "/desktop=$1,560x240" "$program" >/dev/null 2>&1 &
+    desktop=""
     for _ in $(seq 100); do
-        window=$(xdotool search --name "Demo$1 - Wine desktop" 2>/dev/null | head -1 || true)
-        [ -n "$window" ] && xdotool search --name "$3" >/dev/null 2>&1 && break
+        desktop=$(xdotool search --name "$1 - Wine desktop" 2>/dev/null | head -1 || true)
+        [ -n "$desktop" ] && break
         sleep 0.1
     done
-    sleep 1
-    import -window "$window" "$shots/keyimport-$1.png"
-    echo "Screenshot: $shots/keyimport-$1.png"
-    "$WINE64" taskkill /f /im ZIVOEncryptKeyImport.exe >/dev/null 2>&1 || true
+    sleep 2 # the dialog inside it has no window of its own to wait for
+}
+shot() { # file name
+    import -window "$desktop" "$shots/$1"
+    echo "Screenshot: $shots/$1"
+}
+restart_server() {
     "$WINESERVER" -k >/dev/null 2>&1 || true
     (setsid "$WINESERVER" -p -f >/dev/null 2>&1 &)
 }
-screenshot en C.UTF-8 "Import Key"
-screenshot fr fr_FR.UTF-8 "Importer la cl"
 
+open_in_desktop DemoEn C.UTF-8
+shot keyimport-en.png
+"$WINE64" taskkill /f /im ZIVOEncryptKeyImport.exe >/dev/null 2>&1 || true
+restart_server
+open_in_desktop DemoFr fr_FR.UTF-8
+shot keyimport-fr.png
+"$WINE64" taskkill /f /im ZIVOEncryptKeyImport.exe >/dev/null 2>&1 || true
+restart_server
+
+roaming="$profile/AppData/Roaming/ZIVO"
 if [ -z "$user_display" ]; then
-    echo "No DISPLAY: the screenshots above show the dialog. Run with a display to use it."
+    # No display of yours: an import played with real key presses instead.
+    echo "No DISPLAY: importing Sample.key on the private display"
+    open_in_desktop DemoImport C.UTF-8
+    xdotool windowfocus --sync "$desktop"
+    xdotool mousemove --window "$desktop" 220 118 click 1 # into the path box
+    xdotool type --delay 20 "C:\\users\\$(whoami)\\Sample.key"
+    xdotool key Return
+    sleep 1.5
+    shot keyimport-confirm.png
+    xdotool key Return
+    sleep 1.5
+    shot keyimport-done.png
+    xdotool key Return
+    sleep 1
+    ls -1 "$roaming"
+    cmp -s "$profile/Sample.key" "$roaming/ZIVORoot.key" && echo "The root key is now Sample.key; the old one is backed up."
     exit 0
 fi
 
@@ -57,5 +85,4 @@ export DISPLAY="$user_display"
 "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d Y /f >/dev/null 2>&1
 echo "Opening the key import on $DISPLAY (sample key: C:\\users\\$(whoami)\\Sample.key)"
 "$WINE64" "$program"
-echo "Root key now: $(od -An -tx1 -N8 "$profile/AppData/Roaming/ZIVO/ZIVORoot.key")"
-ls "$profile/AppData/Roaming/ZIVO/"
+ls -1 "$roaming"
