@@ -58,5 +58,4 @@ private:
 
     unsigned char m_key[32] = {};
     unsigned short m_keyBytes = 0;
-    COMMON_RESULT m_verdict = COMMON_OK;
 };

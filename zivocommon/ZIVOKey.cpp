@@ -40,14 +40,15 @@ COMMON_RESULT ZIVOKey::loadZIVOKey(ZIVOKey*& pKey, std::wstring& strPath, int nO
 
     std::vector<std::uint8_t> key;
     ZIVOKey* loaded = new ZIVOKey;
-    loaded->m_verdict = resultOf(keyfile::decode(data, size, key));
-    if (loaded->m_verdict == COMMON_OK) {
+    const COMMON_RESULT result = resultOf(keyfile::decode(data, size, key));
+    if (result == COMMON_OK) {
         std::memcpy(loaded->m_key, key.data(), key.size());
         loaded->m_keyBytes = static_cast<unsigned short>(key.size());
     }
     SecureZeroMemory(data, sizeof data);
+    SecureZeroMemory(key.data(), key.size());
     pKey = loaded;
-    return loaded->m_verdict;
+    return result;
 }
 
 ZIVOKey::~ZIVOKey()

@@ -158,7 +158,6 @@ namespace {
 std::vector<wchar_t> environmentWith(const std::map<std::wstring, std::wstring>& overrides)
 {
     std::map<std::wstring, std::wstring> vars;
-    std::map<std::wstring, std::wstring> upperNames;
     wchar_t* block = GetEnvironmentStringsW();
     for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
         const std::wstring entry(p);
