@@ -342,6 +342,27 @@ TEST(KeyImportFlow, FailedBackupKeepsTheCurrentKey)
     EXPECT_TRUE(run.logged(R"(\(_importKey\): Error Code: 0x80070020$)"));
 }
 
+TEST(KeyImportDialog, PickingAFileFillsThePathBox)
+{
+    ImportRun run(L"pick");
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    driver::click(dlg, kBrowse);
+    HWND picker = driver::waitOtherDialog(run.pid(), dlg);
+    ASSERT_NE(nullptr, picker);
+    // The file name box of the explorer-style dialog (cmb13, or edt1).
+    for (int id : {0x47c, 0x480}) {
+        if (GetDlgItem(picker, id)) driver::setItemText(picker, id, run.newKeyPath());
+    }
+    driver::click(picker, IDOK);
+    driver::waitGone(picker);
+    Sleep(300);
+    EXPECT_EQ(run.newKeyPath(), driver::itemText(dlg, kPathBox));
+    EXPECT_TRUE(okEnabled(dlg));
+    driver::click(dlg, IDCANCEL);
+    EXPECT_EQ(0, run.exitCode());
+}
+
 TEST(KeyImportDialog, CancellingTheOpenFileDialogLeavesThePathBox)
 {
     ImportRun run(L"browse");
