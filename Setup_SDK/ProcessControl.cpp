@@ -67,9 +67,8 @@ void stopProductProcesses()
 
 BOOL firstProcessEntry(HANDLE hSnapshot, PROCESSENTRY32W* pEntry)
 {
-    BOOL bFound = Process32FirstW(hSnapshot, pEntry);
-    while (bFound && pEntry->th32ProcessID == 0) bFound = Process32NextW(hSnapshot, pEntry);
-    return bFound;
+    if (!Process32FirstW(hSnapshot, pEntry)) return FALSE;
+    return pEntry->th32ProcessID != 0 ? TRUE : nextProcessEntry(hSnapshot, pEntry);
 }
 
 BOOL nextProcessEntry(HANDLE hSnapshot, PROCESSENTRY32W* pEntry)

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "LastErrorKeeper.h"
+
 namespace {
 
 const wchar_t* const kLevelNames[] = {L"ERR", L"WRN", L"INF", L"TRC"};
@@ -45,12 +47,11 @@ int formatInto(wchar_t* buffer, int room, const wchar_t* format, ...)
 int DbgLog::write(const LogSite& site, const wchar_t* format, ...)
 {
     if (!isEnabled(site.level)) return 0;
-    const DWORD lastError = GetLastError();
+    LastErrorKeeper keeper; // opening and writing files touch it
     va_list args;
     va_start(args, format);
     const int n = writeV(site, format, args);
     va_end(args);
-    SetLastError(lastError);
     return n;
 }
 

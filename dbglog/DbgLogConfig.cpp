@@ -4,21 +4,12 @@
 
 #include <cwchar>
 
+#include "LastErrorKeeper.h"
+
 namespace {
 
 const wchar_t kSection[] = L"LOG";
 const wchar_t kDefaultLogFile[] = L"C:\\Users\\Public\\Halvern\\ZIVO\\Log\\log.txt";
-
-// Profile reads and module lookups touch the thread's last error; callers of
-// the log read it again right after logging, so it is put back.
-class LastErrorKeeper {
-public:
-    LastErrorKeeper() : m_error(GetLastError()) {}
-    ~LastErrorKeeper() { SetLastError(m_error); }
-
-private:
-    DWORD m_error;
-};
 
 } // namespace
 

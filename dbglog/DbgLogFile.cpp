@@ -36,9 +36,9 @@ FILE* openLogStream(const wchar_t* path, const wchar_t* mode)
 
 } // namespace
 
-DbgLogFile::DbgLogFile(const wchar_t* path, const wchar_t* mode, bool flush) : m_stream(nullptr), m_flush(flush)
+DbgLogFile::DbgLogFile(const wchar_t* path, const wchar_t* mode, bool flush)
+    : m_stream(openLogStream(path, mode)), m_flush(flush)
 {
-    m_stream = openLogStream(path, mode);
 }
 
 void DbgLogFile::close()

@@ -15,16 +15,14 @@ std::wstring& lastErrorText()
     return s_strText;
 }
 
-// The backup could not be made: replacing the root key now would lose it.
-HRESULT reportFailedBackup(DWORD dwError)
+// The system's text for the last error, or text 203 when it has none.
+void showFailure()
 {
-    SetLastError(dwError);
     const wchar_t* szError = getLastErrorText();
     if (szError[0] != L'\0')
         hvnMsgBox(szError, IDS_PRODUCT_NAME, MB_ICONERROR);
     else
         hvnMsgBox(IDS_IMPORT_FAILED, IDS_PRODUCT_NAME, MB_ICONERROR);
-    return dwError != 0 ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
 }
 
 bool fileExists(const std::wstring& strPath)
@@ -64,10 +62,12 @@ HRESULT _importKey()
         const DWORD dwError = GetLastError();
         LOG_ERRCODE(HRESULT_FROM_WIN32(dwError));
         // A missing root key has nothing to lose: the import creates it.
+        // An existing one would be lost by replacing it now.
         if (fileExists(strRootKeyPath)) {
-            hr = reportFailedBackup(dwError);
+            SetLastError(dwError);
+            showFailure();
             ZIVOUserInfoManager::releaseUsers();
-            return hr;
+            return dwError != 0 ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
         }
     }
 
@@ -75,11 +75,7 @@ HRESULT _importKey()
         hvnMsgBox(IDS_IMPORT_SUCCEEDED, IDS_PRODUCT_NAME, MB_ICONINFORMATION);
         hr = S_OK;
     } else {
-        const wchar_t* szError = getLastErrorText();
-        if (szError[0] != L'\0')
-            hvnMsgBox(szError, IDS_PRODUCT_NAME, MB_ICONERROR);
-        else
-            hvnMsgBox(IDS_IMPORT_FAILED, IDS_PRODUCT_NAME, MB_ICONERROR);
+        showFailure(); // nothing runs between the failed copy and this
         LOG_ERRCODE(E_FAIL);
         hr = E_FAIL;
     }
@@ -94,10 +90,9 @@ std::wstring _getCurDateTime()
     GetLocalTime(&stNow);
     wchar_t szDateTime[100] = {};
     const int n = GetDateFormatW(LOCALE_USER_DEFAULT, 0, &stNow, L"yyyy-MM-dd ", szDateTime, 100);
-    if (n > 0)
-        (void)GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &stNow, L"HH-mm-ss", szDateTime + n - 1, 101 - n);
-    else
-        (void)GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &stNow, L"HH-mm-ss", szDateTime, 100);
+    // The time goes where the date's terminator is, or at the start.
+    const int nTime = n > 0 ? n - 1 : 0;
+    (void)GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &stNow, L"HH-mm-ss", szDateTime + nTime, 100 - nTime);
     TRACE_VAR(szDateTime);
     return szDateTime;
 }
