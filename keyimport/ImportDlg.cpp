@@ -4,7 +4,7 @@
 #include <shlwapi.h>
 
 #include "DbgLog.h"
-#include "ZIVOCommon.h"
+#include "KeyCheck.h"
 #include "common/HvnMsgBox.h"
 #include "common/ResourceHelper.h"
 #include "resource.h"
@@ -49,7 +49,10 @@ INT_PTR CALLBACK ImportDlg::_dialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPA
             EnableWindow(GetDlgItem(hWnd, IDOK), s_pThis->_isFilePathEmpty() ? FALSE : TRUE);
         break;
     case WM_CLOSE:
-        EndDialog(hWnd, static_cast<INT_PTR>(wParam));
+        if (NULL == s_pThis || !s_pThis->m_bClosing) {
+            if (NULL != s_pThis) s_pThis->m_bClosing = true;
+            EndDialog(hWnd, static_cast<INT_PTR>(wParam));
+        }
         break;
     default:
         break;
@@ -61,11 +64,7 @@ void ImportDlg::_onButtonClick(int nId)
 {
     switch (nId) {
     case IDOK:
-        if (FAILED(s_pThis->_checkFilePath())) return;
-        if (!s_pThis->_checkKey()) return;
-        if (hvnMsgBox(IDS_CONFIRM_IMPORT, IDS_PRODUCT_NAME, MB_OKCANCEL) == IDCANCEL) return;
-        s_pThis->_updateData();
-        SendMessageW(s_pThis->m_hDlg, WM_CLOSE, IDOK, 0);
+        s_pThis->_onOk();
         break;
     case IDCANCEL:
         SendMessageW(s_pThis->m_hDlg, WM_CLOSE, IDCANCEL, 0);
@@ -77,6 +76,20 @@ void ImportDlg::_onButtonClick(int nId)
         ASSERT(!"Unknown button ID!");
         break;
     }
+}
+
+void ImportDlg::_onOk()
+{
+    const std::wstring strPath = _readFilePath();
+    if (FAILED(_checkFilePath(strPath))) return;
+    if (!_checkKey(strPath)) return;
+    // Owned by the dialog, so the dialog is disabled while the warning is up.
+    // Only an explicit OK goes on: Cancel, closing the box or a box that
+    // failed to show (0) leave the dialog open, and a Cancel that reached the
+    // dialog meanwhile has already ended it.
+    if (hvnMsgBox(IDS_CONFIRM_IMPORT, IDS_PRODUCT_NAME, MB_OKCANCEL, m_hDlg) != IDOK || m_bClosing) return;
+    _updateData(strPath);
+    SendMessageW(m_hDlg, WM_CLOSE, IDOK, 0);
 }
 
 HRESULT ImportDlg::_selectFile()
@@ -116,9 +129,8 @@ bool ImportDlg::_isFilePathEmpty() const
     return _readFilePath().empty();
 }
 
-HRESULT ImportDlg::_checkFilePath()
+HRESULT ImportDlg::_checkFilePath(const std::wstring& strPath)
 {
-    const std::wstring strPath = _readFilePath();
     if (!strPath.empty() && PathFileExistsW(strPath.c_str())) return S_OK;
     hvnMsgBox(IDS_INVALID_PATH, IDS_PRODUCT_NAME, MB_ICONERROR, m_hDlg);
     // Through the dialog manager, so the dialog also remembers the focus
@@ -127,25 +139,17 @@ HRESULT ImportDlg::_checkFilePath()
     return E_FAIL;
 }
 
-bool ImportDlg::_checkKey()
+bool ImportDlg::_checkKey(const std::wstring& strPath)
 {
-    std::wstring strPath = _readFilePath();
     if (strPath.empty()) return true;
-
-    ZIVOKey* pKey = NULL;
-    const COMMON_RESULT nResult = ZIVOKey::loadZIVOKey(pKey, strPath, 0);
-    if (nResult != 0) hvnMsgBox(IDS_INVALID_KEY, IDS_PRODUCT_NAME, MB_ICONERROR);
-    // The library may hand a key object back either way; it is ours.
-    if (pKey != NULL) {
-        delete pKey;
-        pKey = NULL;
-    }
-    return nResult == 0;
+    if (isUsableKeyFile(strPath)) return true;
+    hvnMsgBox(IDS_INVALID_KEY, IDS_PRODUCT_NAME, MB_ICONERROR);
+    return false;
 }
 
-HRESULT ImportDlg::_updateData()
+HRESULT ImportDlg::_updateData(const std::wstring& strPath)
 {
-    m_strFilePath = _readFilePath();
+    m_strFilePath = strPath;
     ASSERT(!m_strFilePath.empty());
     return S_OK;
 }

@@ -14,15 +14,21 @@ public:
 private:
     static INT_PTR CALLBACK _dialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
     static void _onButtonClick(int nId);
+    void _onOk();
     HRESULT _selectFile();
     bool _isFilePathEmpty() const;
-    HRESULT _checkFilePath();
-    bool _checkKey();
-    HRESULT _updateData();
+    // The checks and the stored path all take the one path read when OK was
+    // pressed: what was checked is what gets imported.
+    HRESULT _checkFilePath(const std::wstring& strPath);
+    bool _checkKey(const std::wstring& strPath);
+    HRESULT _updateData(const std::wstring& strPath);
     std::wstring _readFilePath() const;
 
     static ImportDlg* s_pThis;
 
     HWND m_hDlg = NULL;
     std::wstring m_strFilePath;
+    // Set by the first close request; a later one (the confirmed OK after a
+    // Cancel that came in while the warning was up) does not change the end.
+    bool m_bClosing = false;
 };

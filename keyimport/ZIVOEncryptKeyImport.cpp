@@ -3,6 +3,7 @@
 #include "../handles/UniqueHandle.h"
 #include "DbgLog.h"
 #include "ImportDlg.h"
+#include "RootKeyFile.h"
 #include "ZIVOCommon.h"
 #include "common/HvnMsgBox.h"
 #include "resource.h"
@@ -15,19 +16,30 @@ std::wstring& lastErrorText()
     return s_strText;
 }
 
-// The system's text for the last error, or text 203 when it has none.
-void showFailure()
+// The text of a Windows error, cut at its last line feed; empty when the
+// code is 0 or has no text. Valid until the next call.
+const wchar_t* errorText(DWORD dwError)
 {
-    const wchar_t* szError = getLastErrorText();
+    std::wstring& strText = lastErrorText();
+    if (dwError == 0 || FAILED(formatErrorText(dwError, strText))) strText.clear();
+    const size_t nLineFeed = strText.rfind(L'\n');
+    if (nLineFeed != std::wstring::npos) strText.erase(nLineFeed);
+    return strText.c_str();
+}
+
+// The system's text for the failure, or text 203 when it has none.
+void showFailure(DWORD dwError)
+{
+    const wchar_t* szError = errorText(dwError);
     if (szError[0] != L'\0')
         hvnMsgBox(szError, IDS_PRODUCT_NAME, MB_ICONERROR);
     else
         hvnMsgBox(IDS_IMPORT_FAILED, IDS_PRODUCT_NAME, MB_ICONERROR);
 }
 
-bool fileExists(const std::wstring& strPath)
+HRESULT failureCode(DWORD dwError)
 {
-    return GetFileAttributesW(strPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return dwError != 0 ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
 }
 
 } // namespace
@@ -57,27 +69,36 @@ HRESULT _importKey()
     const std::wstring strRootKeyPath = getUserRootKeyFilePath(pUser->strUserSid, pUser->strUserName, L"");
     TRACE_VAR(strRootKeyPath.c_str());
 
-    const std::wstring strBackupPath = strRootKeyPath + L" " + _getCurDateTime();
-    if (!CopyFileW(strRootKeyPath.c_str(), strBackupPath.c_str(), FALSE)) {
-        const DWORD dwError = GetLastError();
-        LOG_ERRCODE(HRESULT_FROM_WIN32(dwError));
-        // A missing root key has nothing to lose: the import creates it.
-        // An existing one would be lost by replacing it now.
-        if (fileExists(strRootKeyPath)) {
-            SetLastError(dwError);
-            showFailure();
+    // The backup takes the first free name and never replaces an earlier
+    // one, whatever the clock says.
+    std::wstring strBackupPath;
+    const DWORD dwBackup = copyToFreeName(strRootKeyPath, strRootKeyPath + L" " + _getCurDateTime(), strBackupPath);
+    if (dwBackup != ERROR_SUCCESS) {
+        LOG_ERRCODE(HRESULT_FROM_WIN32(dwBackup));
+        // Only a root key that does not exist has nothing to lose.
+        if (!isMissingFileError(dwBackup)) {
+            showFailure(dwBackup);
             ZIVOUserInfoManager::releaseUsers();
-            return dwError != 0 ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
+            return failureCode(dwBackup);
         }
     }
 
-    if (CopyFileW(strNewKeyPath.c_str(), strRootKeyPath.c_str(), FALSE)) {
+    const KeyInstall install = installKey(strNewKeyPath, strRootKeyPath);
+    switch (install.result) {
+    case KeyInstallResult::Installed:
         hvnMsgBox(IDS_IMPORT_SUCCEEDED, IDS_PRODUCT_NAME, MB_ICONINFORMATION);
         hr = S_OK;
-    } else {
-        showFailure(); // nothing runs between the failed copy and this
+        break;
+    case KeyInstallResult::Rejected:
+        hvnMsgBox(IDS_INVALID_KEY, IDS_PRODUCT_NAME, MB_ICONERROR);
         LOG_ERRCODE(E_FAIL);
         hr = E_FAIL;
+        break;
+    case KeyInstallResult::Failed:
+        showFailure(install.dwError);
+        LOG_ERRCODE(E_FAIL);
+        hr = E_FAIL;
+        break;
     }
 
     ZIVOUserInfoManager::releaseUsers();
@@ -99,12 +120,7 @@ std::wstring _getCurDateTime()
 
 const wchar_t* getLastErrorText()
 {
-    const DWORD dwError = GetLastError();
-    std::wstring& strText = lastErrorText();
-    if (dwError == 0 || FAILED(formatErrorText(dwError, strText))) strText.clear();
-    const size_t nLineFeed = strText.rfind(L'\n');
-    if (nLineFeed != std::wstring::npos) strText.erase(nLineFeed);
-    return strText.c_str();
+    return errorText(GetLastError());
 }
 
 HRESULT formatErrorText(DWORD dwCode, std::wstring& strText)

@@ -75,14 +75,20 @@ public:
     }
 
     // Backup files beside the root key.
-    std::vector<std::wstring> backups() const
+    std::vector<std::wstring> backups() const { return filesIn(m_dir / L"roaming\\ZIVO", L"ZIVORoot.key *"); }
+    // Everything in the root key's folder.
+    std::vector<std::wstring> keyFolder() const { return filesIn(m_dir / L"roaming\\ZIVO", L"*"); }
+
+    static std::vector<std::wstring> filesIn(const std::wstring& folder, const std::wstring& pattern)
     {
         std::vector<std::wstring> found;
         WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((m_dir / L"roaming\\ZIVO\\ZIVORoot.key *").c_str(), &data);
+        HANDLE find = FindFirstFileW((folder + L"\\" + pattern).c_str(), &data);
         if (find == INVALID_HANDLE_VALUE) return found;
-        do found.push_back(data.cFileName);
-        while (FindNextFileW(find, &data));
+        do {
+            const std::wstring name = data.cFileName;
+            if (name != L"." && name != L"..") found.push_back(name);
+        } while (FindNextFileW(find, &data));
         FindClose(find);
         return found;
     }
@@ -379,4 +385,159 @@ TEST(KeyImportDialog, CancellingTheOpenFileDialogLeavesThePathBox)
     driver::click(dlg, IDCANCEL);
     EXPECT_EQ(0, run.exitCode());
     EXPECT_TRUE(run.logged(R"(\[ERR\] \(ImportDlg::_selectFile\): Error Code: 0x0$)"));
+}
+
+namespace {
+
+// The backup name's date-time text for the local time `seconds` from `base`.
+std::wstring dateTimeText(const SYSTEMTIME& base, int seconds)
+{
+    FILETIME file;
+    SystemTimeToFileTime(&base, &file);
+    ULARGE_INTEGER ticks{{file.dwLowDateTime, file.dwHighDateTime}};
+    ticks.QuadPart += static_cast<long long>(seconds) * 10000000LL;
+    file = {ticks.LowPart, ticks.HighPart};
+    SYSTEMTIME moment;
+    FileTimeToSystemTime(&file, &moment);
+    wchar_t text[32];
+    swprintf(text, 32, L"%04u-%02u-%02u %02u-%02u-%02u", moment.wYear, moment.wMonth, moment.wDay, moment.wHour,
+             moment.wMinute, moment.wSecond);
+    return text;
+}
+
+bool isBackupName(const std::wstring& name)
+{
+    return std::regex_match(narrow(name), std::regex(R"(ZIVORoot\.key \d{4}-\d\d-\d\d \d\d-\d\d-\d\d( \(\d+\))?)"));
+}
+
+} // namespace
+
+// Two imports in one second, or a clock set back, meet backup names that
+// are taken already: none of them is replaced.
+TEST(KeyImportSafety, TakenBackupNamesAreNeverOverwritten)
+{
+    ImportRun run(L"taken");
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    std::map<std::wstring, std::string> planted;
+    for (int second = -1; second < 180; ++second) {
+        const std::wstring name = L"ZIVORoot.key " + dateTimeText(now, second);
+        for (const std::wstring& taken : {name, name + L" (2)"}) {
+            planted[taken] = "earlier backup " + narrow(taken);
+            ASSERT_TRUE(writeFile(run.path(L"roaming\\ZIVO\\" + taken), planted[taken]));
+        }
+    }
+
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    importConfirmed(run, dlg);
+    EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+    EXPECT_EQ(0, run.exitCode());
+
+    EXPECT_EQ(ImportRun::newKey(), readFile(run.rootKey()));
+    for (const auto& backup : planted)
+        EXPECT_EQ(backup.second, readFile(run.path(L"roaming\\ZIVO\\" + backup.first))) << narrow(backup.first);
+    std::vector<std::wstring> added;
+    for (const std::wstring& name : run.backups())
+        if (!planted.count(name)) added.push_back(name);
+    ASSERT_EQ(1u, added.size());
+    EXPECT_TRUE(std::regex_match(narrow(added[0]), std::regex(R"(ZIVORoot\.key \d{4}-\d\d-\d\d \d\d-\d\d-\d\d \(3\))")))
+        << narrow(added[0]);
+    EXPECT_EQ(ImportRun::oldKey(), readFile(run.path(L"roaming\\ZIVO\\" + added[0])));
+    // The trace still carries the plain date-time text.
+    EXPECT_TRUE(run.logged(R"(\(_getCurDateTime\): szDateTime = \d{4}-\d\d-\d\d \d\d-\d\d-\d\d$)"));
+}
+
+// The warning disables the dialog, and what was checked is what is imported,
+// whatever the path box says by the time the warning is answered.
+TEST(KeyImportSafety, WarningHoldsTheDialogAndTheCheckedKeyIsImported)
+{
+    ImportRun run(L"owned");
+    writeFile(run.path(L"text.key"), "this is not a key");
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    driver::setItemText(dlg, kPathBox, run.newKeyPath());
+    driver::click(dlg, IDOK);
+    HWND warning = run.messageBox();
+    ASSERT_NE(nullptr, warning);
+    EXPECT_EQ(dlg, GetWindow(warning, GW_OWNER));
+    EXPECT_FALSE(IsWindowEnabled(dlg));
+
+    driver::setItemText(dlg, kPathBox, run.path(L"text.key"));
+    EXPECT_EQ(run.path(L"text.key"), driver::itemText(dlg, kPathBox));
+    driver::click(warning, IDOK);
+    ASSERT_TRUE(driver::waitGone(warning));
+    EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_EQ(ImportRun::newKey(), readFile(run.rootKey()));
+}
+
+TEST(KeyImportSafety, CancelThatReachesTheDialogDuringTheWarningCancels)
+{
+    ImportRun run(L"cancelled");
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    driver::setItemText(dlg, kPathBox, run.newKeyPath());
+    driver::click(dlg, IDOK);
+    HWND warning = run.messageBox();
+    ASSERT_NE(nullptr, warning);
+    // Both posted to the dialog's thread: the Cancel is handled first.
+    driver::click(dlg, IDCANCEL);
+    driver::click(warning, IDOK);
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_EQ(ImportRun::oldKey(), readFile(run.rootKey()));
+    EXPECT_TRUE(run.backups().empty());
+    EXPECT_TRUE(run.logged(R"(\[ERR\] \(_importKey\): Error Code: 0x80004005$)"));
+}
+
+// The chosen file is swapped for another between the check and the answer:
+// the staged copy is checked again and refused; nothing is left behind.
+TEST(KeyImportSafety, KeyChangedAfterTheCheckIsRefusedAndNothingIsLeft)
+{
+    ImportRun run(L"changed");
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    driver::setItemText(dlg, kPathBox, run.newKeyPath());
+    driver::click(dlg, IDOK);
+    HWND warning = run.messageBox();
+    ASSERT_NE(nullptr, warning);
+    ASSERT_TRUE(writeFile(run.newKeyPath(), "this is not a key"));
+    driver::click(warning, IDOK);
+    ASSERT_TRUE(driver::waitGone(warning));
+    EXPECT_EQ(L"Invalid key!", answer(run, IDOK));
+    EXPECT_EQ(0, run.exitCode());
+
+    EXPECT_EQ(ImportRun::oldKey(), readFile(run.rootKey()));
+    for (const std::wstring& name : run.keyFolder())
+        EXPECT_TRUE(name == L"ZIVORoot.key" || isBackupName(name)) << "left behind: " << narrow(name);
+    EXPECT_TRUE(run.logged(R"(\[ERR\] \(_importKey\): Error Code: 0x80004005$)"));
+}
+
+// A root key path near MAX_PATH: its backup name is longer than MAX_PATH.
+// (Wine does not enforce MAX_PATH on plain paths, so here this shows that
+// the long form works; on Windows the plain form would fail.)
+TEST(KeyImportSafety, RootKeyPathNearMaxPathImportsAndBacksUp)
+{
+    ImportRun run(L"long");
+    const std::wstring tail = L"\\ZIVO\\ZIVORoot.key";
+    const std::wstring base = run.path(L"deep\\");
+    const std::wstring appData = base + std::wstring(255 - base.size() - tail.size(), L'd');
+    const std::wstring rootKey = appData + tail;
+    ASSERT_EQ(255u, rootKey.size());
+    ASSERT_TRUE(makeDirs(appData + L"\\ZIVO"));
+    ASSERT_TRUE(writeFile(L"\\\\?\\" + rootKey, ImportRun::oldKey()));
+
+    HWND dlg = run.open(kCaptionEn, {{L"APPDATA", appData}});
+    ASSERT_NE(nullptr, dlg);
+    importConfirmed(run, dlg);
+    EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+    EXPECT_EQ(0, run.exitCode());
+
+    EXPECT_EQ(ImportRun::newKey(), readFile(L"\\\\?\\" + rootKey));
+    const auto backups = ImportRun::filesIn(L"\\\\?\\" + appData + L"\\ZIVO", L"ZIVORoot.key *");
+    ASSERT_EQ(1u, backups.size());
+    EXPECT_GT(appData.size() + 6 + backups[0].size(), static_cast<size_t>(MAX_PATH));
+    EXPECT_EQ(ImportRun::oldKey(), readFile(L"\\\\?\\" + appData + L"\\ZIVO\\" + backups[0]));
+    EXPECT_TRUE(run.logged(R"(strRootKeyPath\.c_str\(\) = [^?]*\\ZIVO\\ZIVORoot\.key$)"));
+    EXPECT_FALSE(run.logged(R"(\[ERR\])"));
 }

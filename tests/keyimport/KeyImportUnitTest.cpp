@@ -8,6 +8,7 @@
 #include "KitTest.h"
 #include "UnitStrings.h"
 #include "ZIVOCommon.h"
+#include "RootKeyFile.h"
 #include "ZIVOEncryptKeyImport.h"
 #include "common/ResourceHelper.h"
 
@@ -126,4 +127,22 @@ TEST(KeyLibrary, RootKeyLivesInTheUsersRoamingFolder)
     EXPECT_EQ(std::wstring(appData) + L"\\ZIVO\\ZIVORoot.key",
               getUserRootKeyFilePath(user->strUserSid, user->strUserName, L""));
     ZIVOUserInfoManager::releaseUsers();
+}
+
+TEST(LongPaths, OnlyPathsNearMaxPathTakeTheExtendedForm)
+{
+    const std::wstring shortPath = L"C:\\Users\\demo\\AppData\\Roaming\\ZIVO\\ZIVORoot.key";
+    EXPECT_EQ(shortPath, fileSystemPath(shortPath));
+
+    const std::wstring folder(240, L'd');
+    EXPECT_EQ(L"\\\\?\\C:\\" + folder + L"\\ZIVORoot.key", fileSystemPath(L"C:\\" + folder + L"\\ZIVORoot.key"));
+    // "." and ".." are resolved first: the extended form takes names literally.
+    EXPECT_EQ(L"\\\\?\\C:\\" + folder + L"\\k", fileSystemPath(L"C:\\" + folder + L"\\x\\..\\.\\k"));
+    EXPECT_EQ(L"\\\\?\\UNC\\server\\share\\" + folder, fileSystemPath(L"\\\\server\\share\\" + folder));
+
+    // Already extended, or relative: left as they are.
+    const std::wstring extended = L"\\\\?\\C:\\" + folder + L"\\k";
+    EXPECT_EQ(extended, fileSystemPath(extended));
+    const std::wstring relative = folder + L"\\relative.key";
+    EXPECT_EQ(relative, fileSystemPath(relative));
 }

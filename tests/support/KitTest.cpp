@@ -30,6 +30,16 @@ ScratchDir::~ScratchDir()
     removeTree(m_path);
 }
 
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) return condition();
+        Sleep(20);
+    }
+    return true;
+}
+
 void removeTree(const std::wstring& path)
 {
     std::wstring dir = path;

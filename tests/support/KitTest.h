@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ public:
 private:
     std::wstring m_path;
 };
+
+// Polls the condition until it holds or the deadline passes; its last value.
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 
 void removeTree(const std::wstring& path);
 bool writeFile(const std::wstring& path, const std::string& bytes);
