@@ -15,8 +15,46 @@ namespace {
 const DWORD kMaxProcessIds = 1024;
 const DWORD kMaxModules = 1024;
 const int kParameterChars = 200;
+const wchar_t kExeSuffix[] = L".exe";
+
+// Starts a program through the shell with no user interface of the shell's
+// own: a program that cannot be started shows no error box, so a silent run
+// never waits on one. The process handle when asked for and given.
+UniqueHandle startProgram(const wchar_t* szFile, const wchar_t* szParameters, int nShow, bool bKeepProcess)
+{
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC | (bKeepProcess ? SEE_MASK_NOCLOSEPROCESS : 0);
+    info.lpVerb = VERB_OPEN;
+    info.lpFile = szFile;
+    info.lpParameters = szParameters;
+    info.nShow = nShow;
+    if (!ShellExecuteExW(&info)) return UniqueHandle();
+    return UniqueHandle(info.hProcess);
+}
+
+bool programIn(UINT (WINAPI *folderOf)(LPWSTR, UINT), const wchar_t* szName, wchar_t (&szPath)[MAX_PATH])
+{
+    wchar_t szFolder[MAX_PATH] = {};
+    const UINT nChars = folderOf(szFolder, MAX_PATH);
+    if (nChars == 0 || nChars >= MAX_PATH) {
+        szPath[0] = L'\0';
+        return false;
+    }
+    return joinText(szPath, static_cast<const wchar_t*>(szFolder), L"\\", szName);
+}
 
 } // namespace
+
+bool systemProgramPath(const wchar_t* szName, wchar_t (&szPath)[MAX_PATH])
+{
+    return programIn(GetSystemDirectoryW, szName, szPath);
+}
+
+bool windowsProgramPath(const wchar_t* szName, wchar_t (&szPath)[MAX_PATH])
+{
+    return programIn(GetWindowsDirectoryW, szName, szPath);
+}
 
 const wchar_t* baseNameOf(const wchar_t* szPath)
 {
@@ -106,34 +144,36 @@ DWORD findProcessByModulePath(const char* szSubstring)
 
 void startAndWait(const wchar_t* szFile, const wchar_t* szParameters)
 {
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.lpVerb = VERB_OPEN;
-    info.lpFile = szFile;
-    info.lpParameters = szParameters;
-    info.nShow = SW_SHOWDEFAULT;
-    if (!ShellExecuteExW(&info) || !info.hProcess) return;
-    UniqueHandle process(info.hProcess);
-    (void)WaitForSingleObject(process.get(), INFINITE);
+    const UniqueHandle process = startProgram(szFile, szParameters, SW_SHOWDEFAULT, true);
+    if (process) (void)WaitForSingleObject(process.get(), INFINITE);
+}
+
+void removePackage(int nMode, const wchar_t* szProductCode)
+{
+    wchar_t szMsiExec[MAX_PATH];
+    wchar_t szParameters[kParameterChars];
+    if (systemProgramPath(EXE_MSIEXEC, szMsiExec) &&
+        buildRemoveParameters(nMode, szProductCode, szParameters, kParameterChars))
+        startAndWait(szMsiExec, szParameters);
 }
 
 void removeSubPackages(int nMode)
 {
-    for (const wchar_t* szCode : SUB_PRODUCT_CODES) {
-        wchar_t szParameters[kParameterChars];
-        if (buildRemoveParameters(nMode, szCode, szParameters, kParameterChars)) startAndWait(EXE_MSIEXEC, szParameters);
-    }
+    for (const wchar_t* szCode : SUB_PRODUCT_CODES) removePackage(nMode, szCode);
 }
 
 void killShell()
 {
-    (void)ShellExecuteW(nullptr, VERB_OPEN, EXE_TASKKILL, ARGS_TASKKILL_EXPLORER, nullptr, SW_HIDE);
+    wchar_t szName[MAX_PATH];
+    wchar_t szTaskkill[MAX_PATH];
+    if (joinText(szName, EXE_TASKKILL, kExeSuffix) && systemProgramPath(szName, szTaskkill))
+        (void)startProgram(szTaskkill, ARGS_TASKKILL_EXPLORER, SW_HIDE, false);
 }
 
 void startShell()
 {
-    (void)ShellExecuteW(nullptr, VERB_OPEN, EXE_EXPLORER, nullptr, nullptr, SW_HIDE);
+    wchar_t szExplorer[MAX_PATH];
+    if (windowsProgramPath(EXE_EXPLORER, szExplorer)) (void)startProgram(szExplorer, nullptr, SW_HIDE, false);
 }
 
 void terminateShell()

@@ -1,34 +1,24 @@
 #include "FolderRemoval.h"
 
-#include <shlwapi.h>
+#include <winternl.h>
 
 #include <cwchar>
 
 #include "../../handles/UniqueHandle.h"
 #include "../FixedText.h"
+#include "../OutsideValues.h"
 #include "SweepupConstants.h"
 
 namespace {
 
+// Room for a swept folder (under MAX_PATH) and one entry name (255).
+const std::size_t kEntryPathChars = 1024;
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+const DWORD kAttributesToReset = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
 bool isReparsePoint(DWORD attributes)
 {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// Opens the object at `path` itself, never what a link there points to.
-UniqueFileHandle openWithoutFollowing(const wchar_t* path, DWORD access, DWORD share)
-{
-    return UniqueFileHandle(CreateFileW(path, access, share, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-}
-
-// True when the handle's object is a link, or the path names one (Wine
-// follows links on open but shows a link to a folder by its path).
-bool isLink(HANDLE object, const wchar_t* path)
-{
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(object, &info)) return true;
-    return isReparsePoint(info.dwFileAttributes) || isReparsePoint(GetFileAttributesW(path));
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool setAttributes(HANDLE object, DWORD attributes)
@@ -38,93 +28,132 @@ bool setAttributes(HANDLE object, DWORD attributes)
     return SetFileInformationByHandle(object, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
 }
 
-const DWORD kAttributesToReset = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-
-// One entry of a swept folder, always opened as itself, so a link that
-// takes its place is never followed: a link to a file goes, its target
-// stays. Subfolders only have their attributes reset; links to folders are
-// left as they are.
-void removeEntry(const wchar_t* path, DWORD listedAttributes)
+bool markForDeletion(HANDLE object)
 {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    if (listedAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (isReparsePoint(listedAttributes)) return;
-        UniqueFileHandle folder = openWithoutFollowing(path, FILE_WRITE_ATTRIBUTES, share);
-        if (folder) (void)setAttributes(folder.get(), FILE_ATTRIBUTE_NORMAL);
-        return;
-    }
-    // Without backup semantics a folder does not open here: an entry that
-    // became a folder since it was listed is not deleted.
-    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT;
-    if (!(listedAttributes & kAttributesToReset)) {
-        // Deleted when the handle closes: the common case costs one open.
-        UniqueFileHandle file(
-            CreateFileW(path, DELETE, share, nullptr, OPEN_EXISTING, flags | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-        if (file) return;
-    }
-    UniqueFileHandle file(CreateFileW(path, DELETE | FILE_WRITE_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr));
-    if (!file || !setAttributes(file.get(), FILE_ATTRIBUTE_NORMAL)) return;
     FILE_DISPOSITION_INFO disposition = {};
     disposition.DeleteFile = TRUE;
-    (void)SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition));
+    return SetFileInformationByHandle(object, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+// Opens an entry of the held folder by its name, relative to the folder's
+// handle, as itself: a link there is not followed where the platform can
+// open links as themselves.
+UniqueHandle openEntry(HANDLE folder, const wchar_t* name, ULONG nameBytes, ACCESS_MASK access, ULONG kind)
+{
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name);
+    text.Length = text.MaximumLength = static_cast<USHORT>(nameBytes);
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
+    IO_STATUS_BLOCK status = {};
+    HANDLE entry = nullptr;
+    const NTSTATUS result =
+        NtCreateFile(&entry, access | SYNCHRONIZE, &attributes, &status, nullptr, 0, kShareAll, FILE_OPEN,
+                     kind | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    return UniqueHandle(result >= 0 ? entry : nullptr);
+}
+
+// One entry of a swept folder whose final path is `folderPath`. Where the
+// platform opens a link's target in spite of the request (Wine), the final
+// path shows it, and the entry is left alone.
+void removeEntry(HANDLE folder, const wchar_t* folderPath, const FILE_ID_BOTH_DIR_INFO& listed)
+{
+    const wchar_t* name = listed.FileName;
+    const ULONG nameChars = listed.FileNameLength / sizeof(wchar_t);
+    if ((nameChars == 1 && name[0] == L'.') || (nameChars == 2 && name[0] == L'.' && name[1] == L'.')) return;
+
+    wchar_t expected[kEntryPathChars];
+    wchar_t entryName[256];
+    if (nameChars >= 256) return;
+    wmemcpy(entryName, name, nameChars);
+    entryName[nameChars] = L'\0';
+    if (!joinText(expected, folderPath, L"\\", static_cast<const wchar_t*>(entryName))) return;
+
+    if (listed.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        // Subfolders are not entered; they only have their attributes reset.
+        if (isReparsePoint(listed.FileAttributes)) return;
+        const UniqueHandle subfolder = openEntry(folder, name, listed.FileNameLength,
+                                                 FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_DIRECTORY_FILE);
+        if (subfolder && hasFinalPath(subfolder.get(), expected)) (void)setAttributes(subfolder.get(), FILE_ATTRIBUTE_NORMAL);
+        return;
+    }
+
+    const UniqueHandle file = openEntry(folder, name, listed.FileNameLength,
+                                        DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_NON_DIRECTORY_FILE);
+    if (!file || !hasFinalPath(file.get(), expected)) return;
+    if (listed.FileAttributes & kAttributesToReset) {
+        // A file with more than one link shares its attributes with a name
+        // outside this folder: it goes only if it can as it is.
+        BY_HANDLE_FILE_INFORMATION info = {};
+        if (!GetFileInformationByHandle(file.get(), &info)) return;
+        if (info.nNumberOfLinks == 1) (void)setAttributes(file.get(), FILE_ATTRIBUTE_NORMAL);
+    }
+    (void)markForDeletion(file.get()); // the file goes when its handle closes
 }
 
 } // namespace
 
-bool registryTextFits(const wchar_t (&value)[256])
+bool hasFinalPath(HANDLE object, const wchar_t* expected)
 {
-    return wcsnlen(value, 256) < 256;
+    wchar_t final[kEntryPathChars];
+    const DWORD chars = GetFinalPathNameByHandleW(object, final, kEntryPathChars, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (chars == 0 || chars >= kEntryPathChars) return false;
+    // "\\?\C:\..." or "\\?\UNC\server\share\...", compared in plain form.
+    const wchar_t* plain = final;
+    if (wcsncmp(final, L"\\\\?\\UNC\\", 8) == 0) {
+        plain = final + 6;
+        final[6] = L'\\';
+    } else if (wcsncmp(final, L"\\\\?\\", 4) == 0) {
+        plain = final + 4;
+    }
+    return CompareStringOrdinal(plain, -1, expected, -1, TRUE) == CSTR_EQUAL;
 }
 
 void removeFolder(const std::wstring& folder)
 {
-    if (folder.empty() || !PathFileExistsW(folder.c_str())) return;
+    if (folder.empty()) return;
+    // The path as the system resolves it, "." and ".." and doubled
+    // separators included: what a final path is compared with.
+    wchar_t expected[MAX_PATH];
+    const DWORD chars = GetFullPathNameW(folder.c_str(), MAX_PATH, expected, nullptr);
+    if (chars == 0 || chars >= MAX_PATH) return;
 
     // Held without delete sharing while the files go, so the folder cannot
-    // be swapped for a link between the check and the sweep.
-    UniqueFileHandle held = openWithoutFollowing(folder.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                                 FILE_SHARE_READ | FILE_SHARE_WRITE);
-    if (!held || isLink(held.get(), folder.c_str())) return;
-
-    wchar_t prefix[MAX_PATH];
-    wchar_t pattern[MAX_PATH];
-    if (!joinText(prefix, folder.c_str(), L"\\") || !joinText(pattern, static_cast<const wchar_t*>(prefix), L"*.*"))
+    // be renamed or swapped for a link during the sweep; it is removed
+    // through this handle too, never by its path again.
+    const UniqueFileHandle held(CreateFileW(expected,
+                                            FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE |
+                                                SYNCHRONIZE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!held) return;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(held.get(), &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        isReparsePoint(info.dwFileAttributes) || !hasFinalPath(held.get(), expected))
         return;
 
-    WIN32_FIND_DATAW data;
-    // No short names needed, and the listing fetched in large batches.
-    UniqueFindHandle search(
-        FindFirstFileExW(pattern, FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (search) {
-        do {
-            if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
-            wchar_t entry[MAX_PATH];
-            if (joinText(entry, static_cast<const wchar_t*>(prefix), static_cast<const wchar_t*>(data.cFileName)))
-                removeEntry(entry, data.dwFileAttributes);
-        } while (FindNextFileW(search.get(), &data));
+    alignas(LONGLONG) BYTE listing[64 * 1024];
+    while (GetFileInformationByHandleEx(held.get(), FileIdBothDirectoryInfo, listing, sizeof(listing))) {
+        for (const BYTE* at = listing;;) {
+            const auto& entry = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+            removeEntry(held.get(), expected, entry);
+            if (entry.NextEntryOffset == 0) break;
+            at += entry.NextEntryOffset;
+        }
     }
-    search.reset();
 
     (void)setAttributes(held.get(), FILE_ATTRIBUTE_NORMAL);
-    held.reset();
-    (void)RemoveDirectoryW(folder.c_str());
+    (void)markForDeletion(held.get()); // refused while anything is left in it
 }
 
 std::wstring getRoamingDataPath(const std::wstring& identifier)
 {
     wchar_t keyPath[MAX_PATH];
     if (!joinText(keyPath, KEY_PROFILE_LIST, identifier.c_str())) return {};
-    UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS)
-        return {};
-    wchar_t value[256] = {};
-    DWORD bytes = sizeof(value);
-    if (RegQueryValueExW(key.get(), VALUE_PROFILE_IMAGE_PATH, nullptr, nullptr, reinterpret_cast<BYTE*>(value),
-                         &bytes) != ERROR_SUCCESS ||
-        !registryTextFits(value))
-        return {};
+    wchar_t profile[kRegistryTextChars];
+    if (!readRegistryPath(keyPath, VALUE_PROFILE_IMAGE_PATH, KEY_READ | KEY_WOW64_64KEY, profile)) return {};
     wchar_t path[MAX_PATH];
-    if (!joinText(path, static_cast<const wchar_t*>(value), DIR_ROAMING_DATA)) return {};
+    if (!joinText(path, static_cast<const wchar_t*>(profile), DIR_ROAMING_DATA)) return {};
     return path;
 }
 

@@ -6,19 +6,22 @@
 #include <string>
 
 // Deletes every file directly inside the folder, then the folder when it is
-// empty. Subfolders stay. A folder that is a link (reparse point) is left
-// alone with everything it points to; inside the folder a link is never
-// followed.
+// empty. Subfolders stay. The folder is swept only when its final path is
+// the path asked for, so a link in any part of the path (the folder itself
+// or any folder above it) leaves it alone with everything behind the link.
+// Inside, entries are opened through the held folder and never followed: a
+// link entry is never swept through, and a file with more than one link
+// keeps its attributes.
 void removeFolder(const std::wstring& folder);
 
 // The profile's roaming product-data folder, or empty when the profile's
-// folder cannot be read whole.
+// folder is not a whole, absolute path.
 std::wstring getRoamingDataPath(const std::wstring& identifier);
 
 // Sweeps the roaming product-data folder of every profile with a name longer
 // than eight characters. Always 0.
 LONG removeRoamingData();
 
-// A registry string as read into a zero-filled buffer of 512 bytes: usable
-// only when it is terminated inside the buffer.
-bool registryTextFits(const wchar_t (&value)[256]);
+// True when the open object's final path, links resolved, is `expected`
+// (compared without regard to case).
+bool hasFinalPath(HANDLE object, const wchar_t* expected);

@@ -9,6 +9,7 @@
 
 #include "../../handles/UniqueHandle.h"
 #include "../FixedText.h"
+#include "../OutsideValues.h"
 #include "../SetupConstants.h"
 #include "FolderRemoval.h"
 #include "SweepupConstants.h"
@@ -20,19 +21,6 @@ const LANGID kShortcutLanguages[] = {
     0x0414, 0x0816, 0x041B, 0x0C0A, 0x041D, 0x041F, 0x0804, 0x0404, 0x0409, 0x0411, 0x0412,
 };
 const int kShortcutLanguageCount = sizeof(kShortcutLanguages) / sizeof(kShortcutLanguages[0]);
-
-// An environment value read into 260 units; false when it is not set or
-// does not fit, `value` then empty.
-bool readEnvironment(const wchar_t* name, wchar_t (&value)[MAX_PATH])
-{
-    wmemset(value, L'\0', MAX_PATH);
-    const DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) {
-        value[0] = L'\0';
-        return false;
-    }
-    return true;
-}
 
 // The system drive for shortcut paths: empty when it is not set (the paths
 // then start at the root of the current drive); false when it does not fit.
@@ -73,15 +61,10 @@ HRESULT removePublicData()
 
 LONG deleteInstallFiles()
 {
-    UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KEY_PRODUCT, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
-    wchar_t folder[256] = {};
-    DWORD bytes = sizeof(folder);
-    const LONG rc = RegQueryValueExW(key.get(), VALUE_INSTALL_PATH, nullptr, nullptr, reinterpret_cast<BYTE*>(folder),
-                                     &bytes);
-    key.reset();
-    // No install folder known: nothing to delete, and nowhere else to look.
-    if (rc != ERROR_SUCCESS || folder[0] == L'\0' || !registryTextFits(folder)) return 0;
+    // No install folder known as a whole, absolute path: nothing to delete,
+    // and nowhere else to look.
+    wchar_t folder[kRegistryTextChars];
+    if (!readRegistryPath(KEY_PRODUCT, VALUE_INSTALL_PATH, KEY_READ, folder)) return 0;
     for (int index = INSTALL_FOLDER_FILE_COUNT - 1; index >= 0; --index) {
         wchar_t path[MAX_PATH];
         if (!joinText(path, static_cast<const wchar_t*>(folder), INSTALL_FOLDER_FILES[index])) continue;

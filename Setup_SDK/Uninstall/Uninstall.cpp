@@ -6,9 +6,11 @@
 #include <cwchar>
 
 #include "../../handles/UniqueHandle.h"
+#include "../FixedText.h"
+#include "../OutsideValues.h"
 #include "../ProcessControl.h"
 #include "../SetupConstants.h"
-#include "InstallFolder.h"
+#include "CommandLine.h"
 #include "UninstallConstants.h"
 
 namespace {
@@ -16,23 +18,23 @@ namespace {
 int silentMode = 0;
 wchar_t uninstallEntryPath[MAX_PATH];
 
-const int kParameterChars = 200;
+// The flash-memory program in the install folder. Only an install folder
+// that is a whole, absolute path counts: this program runs elevated, and a
+// bare name or a relative folder would let the search order or the current
+// folder pick up a planted program of that name.
+bool flashProgramPath(wchar_t (&szPath)[MAX_PATH])
+{
+    wchar_t szFolder[kRegistryTextChars];
+    if (!readRegistryPath(KEY_PRODUCT, VALUE_INSTALL_PATH, KEY_READ, szFolder)) return false;
+    return joinText(szPath, static_cast<const wchar_t*>(szFolder), EXE_FLASH);
+}
 
-// Closes the flash-memory program while its event exists. Started only from
-// a known install folder: this program runs elevated, and the bare name
-// would let the search order pick up a planted program of that name.
+// Closes the flash-memory program while its event exists.
 void runFlashClose()
 {
     UniqueHandle event(CreateEventW(nullptr, TRUE, TRUE, EVENT_FLASH));
     wchar_t szFlashPath[MAX_PATH];
     if (flashProgramPath(szFlashPath)) startAndWait(szFlashPath, ARGS_FLASH_CLOSE);
-}
-
-void removeMainPackage()
-{
-    wchar_t szParameters[kParameterChars];
-    if (buildRemoveParameters(silentMode, PRODUCT_CODE_MAIN, szParameters, kParameterChars))
-        startAndWait(EXE_MSIEXEC, szParameters);
 }
 
 void deleteUninstallEntry()
@@ -59,19 +61,21 @@ void restartShell()
 
 } // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR lpCmdLine, int)
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     // Both pieces are constants: the 95 characters always fit.
     wmemset(uninstallEntryPath, L'\0', MAX_PATH);
     (void)wsprintfW(uninstallEntryPath, FMT_UNINSTALL_ENTRY, KEY_UNINSTALL_ENTRY, PRODUCT_CODE_ENTRY);
-    if (lpCmdLine && _wcsicmp(lpCmdLine, SWITCH_SILENT) == 0) silentMode = 1;
+    // The raw command line: the runtime's own split of it differs for a
+    // quoted program name that a switch follows without a blank.
+    if (isSilentSwitch(GetCommandLineW())) silentMode = 1;
 
     enableDebugPrivilege();
     stopProductProcesses();
     runFlashClose();
     removeSubPackages(silentMode);
     killShell();
-    removeMainPackage();
+    removePackage(silentMode, PRODUCT_CODE_MAIN);
     deleteUninstallEntry();
     restartShell();
     return 0;

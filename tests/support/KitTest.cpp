@@ -18,9 +18,9 @@ std::wstring binDir()
     return selfDir() + L"..\\bin\\";
 }
 
-ScratchDir::ScratchDir(const std::wstring& name)
+ScratchDir::ScratchDir(const std::wstring& name, const std::wstring& base)
 {
-    m_path = selfDir() + L"scratch\\" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    m_path = (base.empty() ? selfDir() + L"scratch\\" : base) + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
     removeTree(m_path);
     makeDirs(m_path);
 }

@@ -15,10 +15,11 @@ std::wstring selfDir();
 // build/bin, where the deliverables are, with a trailing backslash.
 std::wstring binDir();
 
-// A fresh folder under the test program's folder, removed with all it holds.
+// A fresh folder, removed with all it holds: under the test program's
+// folder, or under `base` (ending in a backslash) when one is given.
 class ScratchDir {
 public:
-    explicit ScratchDir(const std::wstring& name);
+    explicit ScratchDir(const std::wstring& name, const std::wstring& base = {});
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;

@@ -28,9 +28,17 @@ void makeFile(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL
 }
 
 // One machine's worth of leftovers, and the means to run the tool on it.
+// Its folders lie on the sandbox's own C: drive, so their final paths are
+// the paths the tool is given wherever the sandbox itself lies.
 class Machine {
 public:
-    explicit Machine(const std::wstring& name) : m_dir(name) { clean(); }
+    // The link tests lay out the shared folders themselves: `cleanShared`
+    // false leaves those to them.
+    explicit Machine(const std::wstring& name, bool cleanShared = true)
+        : m_dir(name, L"C:\\kit-scratch\\"), m_cleanShared(cleanShared)
+    {
+        clean();
+    }
     ~Machine() { clean(); }
 
     std::wstring path(const std::wstring& name) const { return m_dir / name; }
@@ -52,6 +60,11 @@ public:
     {
         regSetRaw(kProfileList + sid, L"ProfileImagePath", type, data, bytes);
         m_profiles.push_back(sid);
+    }
+
+    void addProfileText(const std::wstring& sid, DWORD type, const std::wstring& text)
+    {
+        addRawProfile(sid, type, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     }
 
     std::wstring installFolder() const { return m_dir / L"install"; }
@@ -104,7 +117,7 @@ private:
     void clean()
     {
         for (const std::wstring& sid : m_profiles) regDeleteTree(kProfileList + sid);
-        removeTree(kPublic);
+        if (m_cleanShared) removeTree(kPublic);
         removeTree(kStartMenuMaker);
         removeTree(kStartup + L"\\ZIVO Vault.lnk");
         removeTree(kStartup + L"\\ZIVO Tray.lnk");
@@ -119,6 +132,7 @@ private:
     }
 
     ScratchDir m_dir;
+    bool m_cleanShared;
     std::vector<std::wstring> m_profiles;
 };
 
@@ -258,35 +272,116 @@ TEST(SweepupBadValues, UnterminatedOrOverlongValuesDeleteNothingElse)
     for (const wchar_t* name : kInstallFiles) EXPECT_TRUE(exists(victim + L"\\" + name)) << narrow(name);
 }
 
-// Runs as its own test after tests/sweepup/make-links.sh laid out links.
-TEST(SweepupLinks, LinkedFoldersAreNeverSwept)
+// A profile folder, install folder or log folder known only as a relative,
+// empty or non-string value would be swept wherever the tool happens to
+// run; such a value counts as missing. An expandable one is expanded.
+TEST(SweepupOutsideValues, OnlyWholeAbsolutePathsAreSwept)
 {
-    const std::wstring links = selfDir() + L"links\\";
-    ASSERT_TRUE(isDirectory(links + L"victim")) << "make-links.sh has not run";
-    Machine machine(L"links");
-    machine.addRawProfile(L"S-1-5-21-6001", REG_SZ, (links + L"profile-link").c_str(),
-                          static_cast<DWORD>((links.size() + 13) * sizeof(wchar_t)));
-    machine.addRawProfile(L"S-1-5-21-6002", REG_SZ, (links + L"profile-inside").c_str(),
-                          static_cast<DWORD>((links.size() + 15) * sizeof(wchar_t)));
-    const std::wstring linked = links + L"profile-link\\AppData\\Roaming\\ZIVO";
-    ASSERT_TRUE(GetFileAttributesW(linked.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
-    // Cleaning up the public folder before the run would remove the link.
-    const std::wstring inside = links + L"profile-inside\\AppData\\Roaming\\ZIVO";
+    Machine machine(L"values");
+    // Where relative or empty values would lead, run from this folder on C:.
+    makeFile(machine.path(L"relative\\AppData\\Roaming\\ZIVO\\canary.dat"));
+    makeFile(L"C:\\AppData\\Roaming\\ZIVO\\canary.dat");
+    const DWORD number = 0x00430043;
+    machine.addProfileText(L"S-1-5-21-7001", REG_SZ, L"relative");
+    machine.addProfileText(L"S-1-5-21-7002", REG_SZ, L"");
+    machine.addRawProfile(L"S-1-5-21-7003", REG_DWORD, &number, sizeof number);
+    machine.addProfileText(L"S-1-5-21-7004", REG_EXPAND_SZ, L"%KIT_TEST_PROFILES%\\expanded");
+    makeFile(machine.path(L"profiles\\expanded\\AppData\\Roaming\\ZIVO\\gone.dat"));
+    const std::wstring after = machine.addProfile(L"S-1-5-21-7005");
+    makeFile(after + L"\\gone.dat");
+
+    for (const wchar_t* name : kInstallFiles) makeFile(machine.path(L"install\\") + name);
+    regSetString(kProductKey, L"InstallPath", L"install\\");
+    std::wstring profiles = machine.path(L"profiles");
+    machine.sweep(L"/Uninstall", {{L"KIT_TEST_PROFILES", profiles}});
+
+    EXPECT_TRUE(exists(machine.path(L"relative\\AppData\\Roaming\\ZIVO\\canary.dat")));
+    EXPECT_TRUE(exists(L"C:\\AppData\\Roaming\\ZIVO\\canary.dat"));
+    EXPECT_FALSE(exists(machine.path(L"profiles\\expanded\\AppData\\Roaming\\ZIVO")));
+    EXPECT_FALSE(exists(after)) << "the walk stopped at a bad value";
+    for (const wchar_t* name : kInstallFiles) EXPECT_TRUE(exists(machine.path(L"install\\") + name)) << narrow(name);
+    removeTree(L"C:\\AppData");
+
+    // The install folder as a number, then expandable.
+    regSetRaw(kProductKey, L"InstallPath", REG_DWORD, &number, sizeof number);
+    machine.sweep(L"/Uninstall");
+    for (const wchar_t* name : kInstallFiles) EXPECT_TRUE(exists(machine.path(L"install\\") + name)) << narrow(name);
+    const std::wstring expandable = L"%KIT_TEST_INSTALL%\\";
+    regSetRaw(kProductKey, L"InstallPath", REG_EXPAND_SZ, expandable.c_str(),
+              static_cast<DWORD>((expandable.size() + 1) * sizeof(wchar_t)));
+    std::wstring install = machine.path(L"install");
+    machine.sweep(L"/Uninstall", {{L"KIT_TEST_INSTALL", install}});
+    for (const wchar_t* name : kInstallFiles) EXPECT_FALSE(exists(machine.path(L"install\\") + name)) << narrow(name);
+}
+
+// A hard link in a swept folder shares its attributes with a file outside:
+// those are never reset, so the outside file keeps them. A link that can go
+// without a change goes.
+TEST(SweepupHardLinks, OutsideFilesKeepTheirAttributesAndContents)
+{
+    Machine machine(L"hardlinks");
+    const std::wstring data = machine.addProfile(L"S-1-5-21-8001");
+    makeDirs(data);
+    const std::wstring readOnly = machine.path(L"outside\\read-only.dat");
+    const std::wstring plain = machine.path(L"outside\\plain.dat");
+    makeFile(readOnly, FILE_ATTRIBUTE_READONLY);
+    makeFile(plain);
+    ASSERT_TRUE(CreateHardLinkW((data + L"\\read-only-link.dat").c_str(), readOnly.c_str(), nullptr));
+    ASSERT_TRUE(CreateHardLinkW((data + L"\\plain-link.dat").c_str(), plain.c_str(), nullptr));
+    makeFile(data + L"\\own.dat", FILE_ATTRIBUTE_READONLY);
 
     machine.sweep(L"/Uninstall");
 
-    // A data folder that is a link: neither it nor what it points to is touched.
-    EXPECT_TRUE(exists(links + L"victim\\keep1.txt"));
-    EXPECT_TRUE(exists(links + L"victim\\keep2.txt"));
-    EXPECT_TRUE(GetFileAttributesW(linked.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
-    // Inside a real folder: its files go, a folder link stays with its
-    // target's files. (Wine 8 shows a file link as a plain file and follows
-    // it on deletion, so file links are left to the tests on Windows.)
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesW(readOnly.c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ("leftover", readFile(readOnly));
+    EXPECT_EQ("leftover", readFile(plain));
+    EXPECT_TRUE(exists(data + L"\\read-only-link.dat")); // cannot go without a change
+    EXPECT_FALSE(exists(data + L"\\plain-link.dat"));
+    EXPECT_FALSE(exists(data + L"\\own.dat"));
+    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Runs as its own test after tests/sweepup/make-links.sh laid out links.
+TEST(SweepupLinks, NothingBehindALinkAtAnyLevelIsTouched)
+{
+    const std::wstring links = L"C:\\kit-links\\";
+    ASSERT_TRUE(isDirectory(links + L"victim")) << "make-links.sh has not run";
+    Machine machine(L"links", false);
+    ASSERT_TRUE(exists(kPublic + L"\\data.txt"));
+    const wchar_t* const profiles[] = {L"data-link",    L"profile-link", L"appdata-link",
+                                       L"roaming-link", L"empty-link",   L"inside"};
+    int number = 6001;
+    for (const wchar_t* profile : profiles)
+        machine.addProfileText(L"S-1-5-21-" + std::to_wstring(number++), REG_SZ, links + profile);
+    ASSERT_TRUE(GetFileAttributesW((links + L"data-link\\AppData\\Roaming\\ZIVO").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+
+    machine.sweep(L"/Uninstall");
+
+    // Behind a link at each level of a data folder's path: untouched.
+    for (const wchar_t* canary : {L"ZIVO-target", L"profile-target\\AppData\\Roaming\\ZIVO",
+                                  L"appdata-target\\Roaming\\ZIVO", L"roaming-target\\ZIVO", L"folder-target",
+                                  L"logs-target"})
+        EXPECT_TRUE(exists(links + L"victim\\" + canary + L"\\canary.txt")) << narrow(canary);
+    EXPECT_TRUE(GetFileAttributesW((links + L"data-link\\AppData\\Roaming\\ZIVO").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_TRUE(isDirectory(links + L"victim\\empty-target\\Roaming\\ZIVO"));
+    // Inside a real data folder: its own file goes; a folder link stays,
+    // and a file link never reaches the file it names.
+    const std::wstring inside = links + L"inside\\AppData\\Roaming\\ZIVO";
     EXPECT_FALSE(exists(inside + L"\\own.txt"));
     EXPECT_TRUE(GetFileAttributesW((inside + L"\\folder-link").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
-    EXPECT_TRUE(exists(links + L"victim-inside\\inner.txt"));
-    // The public log folder as a link: its target's files stay; the public
-    // folder's own file goes.
-    EXPECT_TRUE(exists(links + L"victim-logs\\log.txt"));
+    EXPECT_EQ("keep\n", readFile(links + L"victim\\file-target.txt"));
+    // The public log folder as a link: the public folder's own file goes.
     EXPECT_FALSE(exists(kPublic + L"\\data.txt"));
+}
+
+// Runs as its own test after "make-links.sh public": the public data folder
+// is a link, so neither it nor the log folder behind it is swept.
+TEST(SweepupLinksPublic, NothingBehindALinkedPublicFolderIsTouched)
+{
+    const std::wstring victim = L"C:\\kit-links\\victim\\public-target";
+    ASSERT_TRUE(exists(victim + L"\\shared.txt")) << "make-links.sh public has not run";
+    Machine machine(L"public-link", false);
+    machine.sweep(L"/Uninstall");
+    EXPECT_TRUE(exists(victim + L"\\shared.txt"));
+    EXPECT_TRUE(exists(victim + L"\\ZIVOlogs\\canary.txt"));
 }

@@ -1,6 +1,7 @@
 // Stands in for the programs the uninstaller starts or stops. What it does
 // depends on the name it is copied under; each start is recorded as a line
 // "name|arguments|detail|creation time" in the file named by RECORDER_LOG.
+// Programs the uninstaller starts record the path they were started from.
 // Programs that are not waited for may write late: the creation time gives
 // the order in which they were started.
 #include <windows.h>
@@ -121,12 +122,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     CharLowerW(&lower[0]);
 
     if (lower == L"msiexec.exe") {
-        record(L"");
+        record(L"path=" + path);
         wchar_t pass[8] = {};
         return GetEnvironmentVariableW(L"RECORDER_REAL_MSIEXEC", pass, 8) ? removeForReal() : 1605;
     }
     if (lower == L"taskkill.exe") {
-        record(L"");
+        record(L"path=" + path);
         return 0;
     }
     if (lower == L"zivoflash.exe") {
@@ -138,7 +139,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
         return 0;
     }
     if (lower == L"explorer.exe") {
-        record(L"pid=" + std::to_wstring(GetCurrentProcessId()));
+        record(L"path=" + path);
         Sleep(60000);
         return 7;
     }

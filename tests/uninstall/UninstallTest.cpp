@@ -1,6 +1,10 @@
 // The real uninstaller against real Windows Installer packages and stand-in
-// product programs; recorder programs stand where the system finds
-// taskkill, explorer.exe, MsiExec.exe and the flash-memory program.
+// product programs. Recorder programs stand in the system folder for
+// MsiExec.exe and taskkill.exe (the test runs with native overrides for
+// them), in the install folder for the flash-memory program, and, planted,
+// in the current folder and beside the uninstaller, where they must never
+// run. The UninstallPlanted tests run without overrides, against the
+// system's own programs.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,8 +13,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "KitTest.h"
 
@@ -40,6 +45,42 @@ std::wstring upper(std::wstring text)
     return text;
 }
 
+std::string lower(std::string text)
+{
+    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::wstring systemFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetSystemDirectoryW(path, MAX_PATH);
+    return path;
+}
+
+// Recorders in place of the system's msiexec.exe and taskkill.exe for the
+// life of the object; the originals are put back afterwards.
+class SystemRecorders {
+public:
+    SystemRecorders()
+    {
+        for (const wchar_t* name : {L"\\msiexec.exe", L"\\taskkill.exe"}) {
+            const std::wstring path = systemFolder() + name;
+            EXPECT_TRUE(MoveFileExW(path.c_str(), (path + L".kit-original").c_str(), MOVEFILE_REPLACE_EXISTING));
+            EXPECT_TRUE(copyTo(selfDir() + L"Recorder.exe", path));
+            m_paths.push_back(path);
+        }
+    }
+    ~SystemRecorders()
+    {
+        for (const std::wstring& path : m_paths)
+            MoveFileExW((path + L".kit-original").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+
+private:
+    std::vector<std::wstring> m_paths;
+};
+
 // Processes whose image is explorer.exe: the shell, Wine's desktop among them.
 std::vector<DWORD> shellProcesses()
 {
@@ -53,17 +94,72 @@ std::vector<DWORD> shellProcesses()
     return ids;
 }
 
+// Watches a process for visible top-level windows while it runs. Each one
+// is noted and closed, so a run that would wait on it goes on.
+class WindowWatch {
+public:
+    explicit WindowWatch(DWORD pid) : m_pid(pid)
+    {
+        m_thread = std::thread([this] {
+            while (!m_stop) {
+                EnumWindows(note, reinterpret_cast<LPARAM>(this));
+                Sleep(20);
+            }
+        });
+    }
+    ~WindowWatch() { stop(); }
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+    std::vector<std::wstring> seen() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_seen;
+    }
+
+private:
+    static BOOL CALLBACK note(HWND window, LPARAM param)
+    {
+        WindowWatch& self = *reinterpret_cast<WindowWatch*>(param);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        if (pid != self.m_pid || !IsWindowVisible(window)) return TRUE;
+        wchar_t text[256] = {};
+        GetWindowTextW(window, text, 256);
+        {
+            std::lock_guard<std::mutex> lock(self.m_mutex);
+            self.m_seen.push_back(text);
+        }
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        return TRUE;
+    }
+
+    DWORD m_pid;
+    mutable std::mutex m_mutex;
+    std::vector<std::wstring> m_seen;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
 class UninstallRun {
 public:
     explicit UninstallRun(const std::wstring& name) : m_dir(name)
     {
-        for (const wchar_t* folder : {L"prog", L"install", L"products", L"other", L"cwd"}) makeDirs(m_dir / folder);
+        for (const wchar_t* folder : {L"prog", L"install", L"products", L"other", L"cwd\\install"})
+            makeDirs(m_dir / folder);
         const std::wstring recorder = selfDir() + L"Recorder.exe";
         EXPECT_TRUE(copyTo(binDir() + L"Uninstall.exe", m_dir / L"prog\\Uninstall.exe"));
-        for (const wchar_t* name : {L"prog\\MsiExec.exe", L"prog\\taskkill.exe", L"prog\\explorer.exe",
-                                    L"install\\ZIVOFlash.exe", L"prog\\ZIVOFlash.exe", L"cwd\\ZIVOFlash.exe",
-                                    L"products\\ZIVOTray.exe", L"products\\ZIVOVault.exe", L"products\\ZIVOMain.exe",
-                                    L"products\\ZIVOEnroll.exe", L"other\\ZIVOMAIN.EXE"})
+        // Planted beside the uninstaller and in its current folder: the
+        // names a bare-name start would find first.
+        for (const wchar_t* name :
+             {L"prog\\MsiExec.exe", L"prog\\taskkill.exe", L"prog\\explorer.exe", L"prog\\ZIVOFlash.exe",
+              L"cwd\\MsiExec.exe", L"cwd\\taskkill.exe", L"cwd\\explorer.exe", L"cwd\\ZIVOFlash.exe",
+              L"cwd\\install\\ZIVOFlash.exe", L"install\\ZIVOFlash.exe", L"products\\ZIVOTray.exe",
+              L"products\\ZIVOVault.exe", L"products\\ZIVOMain.exe", L"products\\ZIVOEnroll.exe",
+              L"other\\ZIVOMAIN.EXE"})
             EXPECT_TRUE(copyTo(recorder, m_dir / name));
         regDeleteTree(kProductKey);
         regSetString(kProductKey, L"InstallPath", m_dir / L"install\\");
@@ -81,16 +177,26 @@ public:
         return start(quote(m_dir / relative), options);
     }
 
-    // Runs the uninstaller with the given text after its quoted path.
-    int run(const std::wstring& args, bool realMsiexec)
+    // Runs the uninstaller with the given text after its quoted path (or
+    // right after it, with no blank, when `joined`). Any window it shows is
+    // noted in `windows` and closed, so a run that would wait on it ends.
+    int run(const std::wstring& args, bool realMsiexec, bool joined = false,
+            std::vector<std::wstring>* windows = nullptr,
+            const std::map<std::wstring, std::wstring>& env = {})
     {
         RunOptions options;
         options.currentDir = m_dir / L"cwd";
+        options.env = env;
         options.env[L"RECORDER_LOG"] = m_dir / L"records.txt";
         if (realMsiexec) options.env[L"RECORDER_REAL_MSIEXEC"] = L"1";
-        options.timeoutMs = 120000;
-        const std::wstring line = quote(m_dir / L"prog\\Uninstall.exe") + (args.empty() ? L"" : L" " + args);
-        return kittest::run(line, options);
+        const std::wstring line =
+            quote(m_dir / L"prog\\Uninstall.exe") + (args.empty() || joined ? L"" : L" ") + args;
+        Process uninstall = start(line, options);
+        WindowWatch watch(uninstall.pid);
+        const int code = uninstall.wait(120000);
+        watch.stop();
+        if (windows) *windows = watch.seen();
+        return code;
     }
 
     // In the order the recorded programs were started.
@@ -101,7 +207,7 @@ public:
             const size_t a = line.find('|');
             const size_t b = line.find('|', a + 1);
             const size_t c = line.rfind('|');
-            out.push_back({line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1, c - b - 1),
+            out.push_back({lower(line.substr(0, a)), line.substr(a + 1, b - a - 1), line.substr(b + 1, c - b - 1),
                            std::stoull(line.substr(c + 1))});
         }
         std::stable_sort(out.begin(), out.end(), [](const Record& x, const Record& y) { return x.created < y.created; });
@@ -112,14 +218,30 @@ public:
     {
         std::vector<std::string> out;
         for (const Record& r : records())
-            if (r.name == "MsiExec.exe") out.push_back(r.args);
+            if (r.name == "msiexec.exe") out.push_back(r.args);
         return out;
     }
 
     size_t count(const std::string& name) const
     {
         const auto all = records();
-        return static_cast<size_t>(std::count_if(all.begin(), all.end(), [&](const Record& r) { return r.name == name; }));
+        return static_cast<size_t>(
+            std::count_if(all.begin(), all.end(), [&](const Record& r) { return r.name == lower(name); }));
+    }
+
+    // Records of programs started from anywhere but the system folder and
+    // the install folder: the planted ones.
+    std::vector<std::string> planted() const
+    {
+        std::vector<std::string> out;
+        const std::string system = lower("path=" + narrow(systemFolder()) + "\\");
+        const std::string install = lower("path=" + narrow(m_dir / L"install\\"));
+        for (const Record& r : records()) {
+            const std::string detail = lower(r.detail);
+            if (detail.rfind("path=", 0) != 0) continue;
+            if (detail.rfind(system, 0) != 0 && detail.rfind(install, 0) != 0) out.push_back(r.detail);
+        }
+        return out;
     }
 
     // Every package removal with the given prefix, in the expected order.
@@ -223,6 +345,7 @@ private:
 TEST(UninstallSequence, RemovesRealPackagesStopsProgramsAndCyclesTheShell)
 {
     OwnWindow window;
+    SystemRecorders recorders;
     UninstallRun run(L"full");
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
 
@@ -240,7 +363,7 @@ TEST(UninstallSequence, RemovesRealPackagesStopsProgramsAndCyclesTheShell)
     Process main = run.startProduct(L"products\\ZIVOMain.exe");
     Process enroll = run.startProduct(L"products\\ZIVOEnroll.exe");
     Process otherCase = run.startProduct(L"other\\ZIVOMAIN.EXE");
-    Sleep(1000);
+    ASSERT_TRUE(waitUntil([] { return FindWindowW(nullptr, L"ZIVOTray") != nullptr; })) << "the tray did not start";
     ShellWatch shells;
     ASSERT_GE(shells.runningBefore(), 1u) << "no desktop shell to cycle";
 
@@ -251,7 +374,7 @@ TEST(UninstallSequence, RemovesRealPackagesStopsProgramsAndCyclesTheShell)
     // four were terminated (exit code 0 from the termination).
     const auto records = run.records();
     ASSERT_FALSE(records.empty());
-    EXPECT_EQ("ZIVOTray.exe", records[0].name);
+    EXPECT_EQ("zivotray.exe", records[0].name);
     EXPECT_EQ("WM_CLOSE others=3", records[0].detail);
     for (Process* p : {&tray, &vault, &main, &enroll}) EXPECT_EQ(0, p->wait(5000));
     EXPECT_TRUE(otherCase.running());
@@ -259,20 +382,28 @@ TEST(UninstallSequence, RemovesRealPackagesStopsProgramsAndCyclesTheShell)
 
     // The flash-memory program from the install folder, under its event.
     ASSERT_GE(records.size(), 2u);
-    EXPECT_EQ("ZIVOFlash.exe", records[1].name);
+    EXPECT_EQ("zivoflash.exe", records[1].name);
     EXPECT_EQ(" /close", records[1].args.substr(records[1].args.size() - 7));
     EXPECT_EQ("event=1 signalled=1 path=" + narrow(run.path(L"install\\ZIVOFlash.exe")), records[1].detail);
     EXPECT_EQ(1u, run.count("ZIVOFlash.exe"));
 
-    // Ten sub-packages in order, taskkill, then the main package.
+    // Ten sub-packages in order, taskkill, then the main package, each by
+    // its full path in the system folder.
     EXPECT_EQ(UninstallRun::removals("/quiet /X "), run.msiexecArgs());
     std::vector<std::string> order;
     for (const Record& r : records) order.push_back(r.name);
     const auto taskkill = std::find(order.begin(), order.end(), "taskkill.exe");
     ASSERT_NE(order.end(), taskkill);
-    EXPECT_EQ(10, std::count(order.begin(), taskkill, "MsiExec.exe"));
-    EXPECT_EQ(1, std::count(taskkill, order.end(), "MsiExec.exe"));
+    EXPECT_EQ(10, std::count(order.begin(), taskkill, "msiexec.exe"));
+    EXPECT_EQ(1, std::count(taskkill, order.end(), "msiexec.exe"));
     EXPECT_EQ("/f /im explorer.exe", records[taskkill - order.begin()].args);
+    const std::string system = lower("path=" + narrow(systemFolder()));
+    for (const Record& r : records) {
+        if (r.name == "msiexec.exe" || r.name == "taskkill.exe") {
+            EXPECT_EQ(system + "\\" + r.name, lower(r.detail));
+        }
+    }
+    EXPECT_EQ(std::vector<std::string>{}, run.planted());
 
     // The packages are gone for real, and so is the uninstall entry.
     for (const auto& code : kSubCodes) EXPECT_FALSE(regKeyExists(kUninstallKey + upper(code))) << narrow(code);
@@ -294,8 +425,10 @@ namespace {
 
 struct ModeCase {
     const wchar_t* args;
+    bool joined; // no blank between the quoted program name and the text
     const char* prefix;
     const char* installPath; // how the install folder is stored
+    size_t flashStarts;
 };
 
 void storeInstallPath(const std::string& how, const std::wstring& folder)
@@ -314,35 +447,98 @@ void storeInstallPath(const std::string& how, const std::wstring& folder)
         // Fits the value buffer, leaves no room for the program's name.
         std::wstring text = folder + std::wstring(250 - folder.size(), L'x') + L"\\";
         regSetString(kProductKey, L"InstallPath", text);
+    } else if (how == "relative") {
+        // The current folder holds install\ZIVOFlash.exe.
+        regSetString(kProductKey, L"InstallPath", L"install\\");
+    } else if (how == "empty") {
+        regSetString(kProductKey, L"InstallPath", L"");
+    } else if (how == "expandable") {
+        const std::wstring text = L"%KIT_TEST_FOLDER%\\install\\";
+        regSetRaw(kProductKey, L"InstallPath", REG_EXPAND_SZ, text.c_str(),
+                  static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     }
 }
 
 } // namespace
 
-TEST(UninstallSequence, SwitchSelectsTheModeAndAnUnknownInstallFolderStartsNoFlashProgram)
+TEST(UninstallSequence, SwitchSelectsTheModeAndOnlyAWholeAbsoluteInstallFolderStartsTheFlashProgram)
 {
     OwnWindow window;
+    SystemRecorders recorders;
     const ModeCase cases[] = {
-        {L"/silent x", "/passive /X ", "unterminated"},
-        {L"-silent", "/passive /X ", "dword"},
-        {L"", "/passive /X ", "too long"},
-        {L"/Silent", "/quiet /X ", "missing"},
+        {L"/silent", true, "/quiet /X ", "expandable", 1},
+        {L"/silent x", false, "/passive /X ", "unterminated", 0},
+        {L"-silent", false, "/passive /X ", "dword", 0},
+        {L"", false, "/passive /X ", "too long", 0},
+        {L"/Silent", false, "/quiet /X ", "missing", 0},
+        {L"", false, "/passive /X ", "relative", 0},
+        {L"", false, "/passive /X ", "empty", 0},
     };
     for (const ModeCase& c : cases) {
         SCOPED_TRACE(narrow(c.args) + " / " + c.installPath);
         UninstallRun run(L"mode");
         storeInstallPath(c.installPath, run.path(L""));
         ShellWatch shells;
-        EXPECT_EQ(0, run.run(c.args, false));
+        std::wstring folder = run.path(L"");
+        folder.pop_back();
+        EXPECT_EQ(0, run.run(c.args, false, c.joined, nullptr, {{L"KIT_TEST_FOLDER", folder}}));
         shells.stop();
         EXPECT_EQ(UninstallRun::removals(c.prefix), run.msiexecArgs());
-        // Neither the planted programs beside the uninstaller or in the
-        // current folder, nor anything else of that name, was started.
-        EXPECT_EQ(0u, run.count("ZIVOFlash.exe"));
+        // Only ever from the install folder; never a planted program beside
+        // the uninstaller or in the current folder.
+        EXPECT_EQ(c.flashStarts, run.count("ZIVOFlash.exe"));
+        EXPECT_EQ(std::vector<std::string>{}, run.planted());
         EXPECT_EQ(1u, run.count("taskkill.exe"));
         EXPECT_FALSE(regKeyExists(kEntryKey));
         EXPECT_GE(shells.started(), 1u);
         EXPECT_LE(shells.started(), 3u);
         EXPECT_GE(shells.terminated(), 1u);
     }
+}
+
+namespace {
+
+// Runs "Uninstall /silent" with look-alikes planted beside it and in its
+// current folder, and the flash-memory program missing from the install
+// folder, where a start would show an error box and wait on it.
+void runPlanted(UninstallRun& run)
+{
+    ASSERT_TRUE(DeleteFileW(run.path(L"install\\ZIVOFlash.exe").c_str()));
+    ShellWatch shells;
+    std::vector<std::wstring> windows;
+    EXPECT_EQ(0, run.run(L"/silent", false, false, &windows));
+    shells.stop();
+    EXPECT_EQ(std::vector<std::wstring>{}, windows);
+    for (const Record& r : run.records()) ADD_FAILURE() << r.name << " ran: " << r.detail;
+    EXPECT_FALSE(regKeyExists(kEntryKey));
+}
+
+} // namespace
+
+// Without native overrides: the system's own msiexec, taskkill and explorer
+// do the work, and the packages are gone for real.
+TEST(UninstallPlanted, SystemProgramsRemoveThePackagesAndSilentShowsNothing)
+{
+    OwnWindow window;
+    UninstallRun run(L"planted");
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    for (int i = 0; i < 11; ++i) {
+        const std::wstring msi = selfDir() + L"packages\\package" + std::to_wstring(i) + L".msi";
+        ASSERT_EQ(0u, MsiInstallProductW(msi.c_str(), L"")) << i;
+    }
+    runPlanted(run);
+    for (const auto& code : kSubCodes) EXPECT_FALSE(regKeyExists(kUninstallKey + upper(code))) << narrow(code);
+    EXPECT_FALSE(regKeyExists(kUninstallKey + kMainCode));
+    EXPECT_FALSE(exists(L"C:\\Program Files\\ZIVOTest\\" + kMainCode.substr(1, 36)));
+}
+
+// With native overrides for msiexec and taskkill and the system folder's
+// own (built-in) files in place, Wine's search takes a bare name from beside
+// the program or the current folder: the look-alikes there would run. The
+// system programs cannot start in this setting; the run goes on without them.
+TEST(UninstallPlantedNative, LookAlikesThatABareNameWouldFindNeverRun)
+{
+    OwnWindow window;
+    UninstallRun run(L"planted-native");
+    runPlanted(run);
 }

@@ -1,11 +1,25 @@
-// The uninstaller's pure pieces: parameters, names and the install folder.
+// The setup tools' pure pieces: parameters, names, program paths, the
+// command line and the reader of outside values.
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <string>
 
-#include "InstallFolder.h"
+#include "CommandLine.h"
+#include "OutsideValues.h"
 #include "ProcessControl.h"
 #include "SetupConstants.h"
+
+namespace {
+
+std::string kittestNarrow(const wchar_t* text)
+{
+    std::string out;
+    for (; *text; ++text) out += static_cast<char>(*text < 128 ? *text : '?');
+    return out;
+}
+
+} // namespace
 
 TEST(RemoveParameters, PrefixFollowedDirectlyByTheCode)
 {
@@ -40,23 +54,97 @@ TEST(ProductNames, BaseNameMatchesExactlyAndWithCase)
     EXPECT_EQ(nullptr, productExecutableFor(L""));
 }
 
-TEST(InstallFolder, OnlyTerminatedNonEmptyStringsAreFolders)
+namespace {
+
+// A registry value as the registry hands it over: zero-filled 512 bytes.
+struct RawValue {
+    wchar_t text[kRegistryTextChars] = {};
+    DWORD bytes = 0;
+    explicit RawValue(const std::wstring& value)
+    {
+        wmemcpy(text, value.c_str(), value.size());
+        bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+    }
+};
+
+// The path read from the value, or "<missing>"; a failed read must leave
+// the buffer empty, whatever was in it.
+std::wstring pathOf(DWORD type, const RawValue& raw)
 {
-    wchar_t value[kInstallFolderChars] = {};
-    wchar_t folder[kInstallFolderChars];
-    wcscpy(value, L"C:\\Program Files\\HALVERN\\Dactyra\\");
-    EXPECT_TRUE(installFolderFromValue(REG_SZ, value, 68, folder));
-    EXPECT_STREQ(value, folder);
+    wchar_t path[kRegistryTextChars];
+    wmemset(path, L'#', kRegistryTextChars);
+    if (pathFromRegistryValue(type, raw.text, raw.bytes, path)) return path;
+    return path[0] == L'\0' ? L"<missing>" : L"<not cleared>";
+}
 
-    EXPECT_FALSE(installFolderFromValue(REG_DWORD, value, 4, folder));
-    EXPECT_STREQ(L"", folder);
-    EXPECT_FALSE(installFolderFromValue(REG_BINARY, value, 68, folder));
+} // namespace
 
-    wchar_t empty[kInstallFolderChars] = {};
-    EXPECT_FALSE(installFolderFromValue(REG_SZ, empty, 2, folder));
+TEST(OutsideValues, OnlyWholeAbsoluteStringsArePaths)
+{
+    EXPECT_EQ(L"C:\\Program Files\\HALVERN\\", pathOf(REG_SZ, RawValue(L"C:\\Program Files\\HALVERN\\")));
+    EXPECT_EQ(L"\\\\server\\share\\ZIVO\\", pathOf(REG_SZ, RawValue(L"\\\\server\\share\\ZIVO\\")));
+    EXPECT_EQ(L"d:\\x", pathOf(REG_SZ, RawValue(L"d:\\x")));
+    for (const wchar_t* notAbsolute : {L"", L"ZIVO\\", L".\\ZIVO\\", L"\\ZIVO\\", L"C:ZIVO\\", L"C:", L"1:\\x",
+                                       L"\\\\server\\", L"\\\\server\\share", L"\\\\\\share\\x", L"\\\\?\\C:\\x\\",
+                                       L"\\\\.\\pipe\\x", L"%SystemDrive%\\Users\\x"})
+        EXPECT_EQ(L"<missing>", pathOf(REG_SZ, RawValue(notAbsolute))) << kittestNarrow(notAbsolute);
 
-    wchar_t full[kInstallFolderChars];
-    wmemset(full, L'A', kInstallFolderChars); // 512 bytes, no terminator
-    EXPECT_FALSE(installFolderFromValue(REG_SZ, full, 512, folder));
-    EXPECT_STREQ(L"", folder);
+    // Other types, whatever their bytes read as.
+    const RawValue text(L"C:\\ZIVO\\");
+    for (DWORD type : {REG_DWORD, REG_BINARY, REG_MULTI_SZ, REG_QWORD, REG_NONE})
+        EXPECT_EQ(L"<missing>", pathOf(type, text)) << type;
+
+    // 512 bytes without a terminator.
+    RawValue full(L"");
+    wmemset(full.text, L'A', kRegistryTextChars);
+    full.text[0] = L'C', full.text[1] = L':', full.text[2] = L'\\';
+    full.bytes = 512;
+    EXPECT_EQ(L"<missing>", pathOf(REG_SZ, full));
+    RawValue longest(L"C:\\" + std::wstring(252, L'a'));
+    EXPECT_EQ(255u, pathOf(REG_SZ, longest).size());
+}
+
+TEST(OutsideValues, ExpandableStringsAreExpandedThenChecked)
+{
+    SetEnvironmentVariableW(L"KIT_TEST_ROOT", L"C:\\Program Files");
+    SetEnvironmentVariableW(L"KIT_TEST_RELATIVE", L"folder");
+    SetEnvironmentVariableW(L"KIT_TEST_LONG", (L"C:\\" + std::wstring(250, L'l')).c_str());
+    EXPECT_EQ(L"C:\\Program Files\\ZIVO\\", pathOf(REG_EXPAND_SZ, RawValue(L"%KIT_TEST_ROOT%\\ZIVO\\")));
+    EXPECT_EQ(L"<missing>", pathOf(REG_EXPAND_SZ, RawValue(L"%KIT_TEST_RELATIVE%\\ZIVO\\")));
+    EXPECT_EQ(L"<missing>", pathOf(REG_EXPAND_SZ, RawValue(L"%KIT_TEST_LONG%\\ZIVO\\")));
+    EXPECT_EQ(L"<missing>", pathOf(REG_EXPAND_SZ, RawValue(L"%KIT_TEST_UNSET%\\ZIVO\\")));
+    // The plain form is taken as it stands: no expansion.
+    EXPECT_EQ(L"<missing>", pathOf(REG_SZ, RawValue(L"%KIT_TEST_ROOT%\\ZIVO\\")));
+}
+
+TEST(CommandLine, TextAfterTheProgramNameDecidesTheMode)
+{
+    EXPECT_STREQ(L"/silent", textAfterProgramName(L"\"C:\\x\\Uninstall.exe\"/silent"));
+    EXPECT_STREQ(L"/SILENT", textAfterProgramName(L"\"C:\\with blank\\Uninstall.exe\" \t /SILENT"));
+    EXPECT_STREQ(L"/silent", textAfterProgramName(L"C:\\x\\Uninstall.exe /silent"));
+    EXPECT_STREQ(L"", textAfterProgramName(L"\"C:\\x\\Uninstall.exe\""));
+    EXPECT_STREQ(L"", textAfterProgramName(L"\"C:\\x\\Uninstall.exe /silent"));
+    EXPECT_STREQ(L"", textAfterProgramName(L""));
+
+    EXPECT_TRUE(isSilentSwitch(L"\"C:\\x\\Uninstall.exe\"/silent"));
+    EXPECT_TRUE(isSilentSwitch(L"Uninstall.exe /SiLeNt"));
+    for (const wchar_t* normal : {L"Uninstall.exe /silent x", L"Uninstall.exe -silent", L"Uninstall.exe",
+                                  L"Uninstall.exe /silent ", L"Uninstall.exe/silent"})
+        EXPECT_FALSE(isSilentSwitch(normal)) << kittestNarrow(normal);
+}
+
+TEST(SystemPrograms, StartedByFullPathFromTheSystemFolders)
+{
+    wchar_t system[MAX_PATH] = {};
+    wchar_t windows[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    wchar_t path[MAX_PATH];
+    ASSERT_TRUE(systemProgramPath(EXE_MSIEXEC, path));
+    EXPECT_EQ(std::wstring(system) + L"\\MsiExec.exe", path);
+    ASSERT_TRUE(windowsProgramPath(EXE_EXPLORER, path));
+    EXPECT_EQ(std::wstring(windows) + L"\\explorer.exe", path);
+    // A name that would not fit leaves nothing to start.
+    EXPECT_FALSE(systemProgramPath(std::wstring(MAX_PATH, L'x').c_str(), path));
+    EXPECT_STREQ(L"", path);
 }

@@ -1,0 +1,81 @@
+#include "OutsideValues.h"
+
+#include <cwchar>
+
+#include "../handles/UniqueHandle.h"
+
+namespace {
+
+bool isLetter(wchar_t c)
+{
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+// Length of a name up to the next backslash; 0 when it is empty or the
+// text ends before the backslash.
+std::size_t namePart(const wchar_t* text)
+{
+    std::size_t n = 0;
+    while (text[n] != L'\0' && text[n] != L'\\') ++n;
+    return text[n] == L'\\' ? n : 0;
+}
+
+} // namespace
+
+bool isAbsolutePath(const wchar_t* path)
+{
+    if (isLetter(path[0]) && path[1] == L':' && path[2] == L'\\') return true;
+    if (path[0] != L'\\' || path[1] != L'\\') return false;
+    const wchar_t* server = path + 2;
+    const std::size_t serverChars = namePart(server);
+    if (serverChars == 0) return false;
+    // "\\?\" and "\\.\" name devices and raw namespaces, not shares.
+    if (serverChars == 1 && (server[0] == L'?' || server[0] == L'.')) return false;
+    return namePart(server + serverChars + 1) != 0;
+}
+
+bool pathFromRegistryValue(DWORD type, const wchar_t (&raw)[kRegistryTextChars], DWORD bytes,
+                           wchar_t (&path)[kRegistryTextChars])
+{
+    wmemset(path, L'\0', kRegistryTextChars);
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+    // 512 bytes without a zero among them are not a whole path.
+    if (bytes > sizeof(raw) || wcsnlen(raw, kRegistryTextChars) >= kRegistryTextChars) return false;
+    if (type == REG_EXPAND_SZ) {
+        const DWORD chars = ExpandEnvironmentStringsW(raw, path, static_cast<DWORD>(kRegistryTextChars));
+        if (chars == 0 || chars > kRegistryTextChars) {
+            wmemset(path, L'\0', kRegistryTextChars);
+            return false;
+        }
+    } else {
+        wmemcpy(path, raw, kRegistryTextChars);
+    }
+    if (isAbsolutePath(path)) return true;
+    wmemset(path, L'\0', kRegistryTextChars);
+    return false;
+}
+
+bool readRegistryPath(const wchar_t* subKey, const wchar_t* valueName, REGSAM access,
+                      wchar_t (&path)[kRegistryTextChars])
+{
+    wmemset(path, L'\0', kRegistryTextChars);
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, access, key.put()) != ERROR_SUCCESS) return false;
+    wchar_t raw[kRegistryTextChars] = {};
+    DWORD bytes = sizeof(raw);
+    DWORD type = REG_NONE;
+    if (RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(raw), &bytes) != ERROR_SUCCESS)
+        return false;
+    return pathFromRegistryValue(type, raw, bytes, path);
+}
+
+bool readEnvironment(const wchar_t* name, wchar_t (&value)[MAX_PATH])
+{
+    wmemset(value, L'\0', MAX_PATH);
+    const DWORD chars = GetEnvironmentVariableW(name, value, MAX_PATH);
+    if (chars == 0 || chars >= MAX_PATH) {
+        value[0] = L'\0';
+        return false;
+    }
+    return true;
+}

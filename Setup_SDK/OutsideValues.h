@@ -1,0 +1,31 @@
+// Values that come from outside the setup tools (the registry and the
+// environment), read into fixed buffers and used only when whole. A value
+// that does not qualify counts as missing: the item it concerns is skipped.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+// Registry strings are read into 512 bytes: 255 characters and the terminator.
+inline constexpr std::size_t kRegistryTextChars = 256;
+
+// True for a path that names its drive or share: "X:\..." or
+// "\\server\share\...". Relative, drive-relative, rooted ("\...") and
+// device paths ("\\?\", "\\.\") are not.
+bool isAbsolutePath(const wchar_t* path);
+
+// A registry value, as read into a zero-filled 512-byte buffer with the type
+// and byte count the registry gave, taken as a path: a REG_SZ, or a
+// REG_EXPAND_SZ with its references expanded, terminated inside the buffer,
+// fitting it, and absolute. Otherwise false, with `path` empty.
+bool pathFromRegistryValue(DWORD type, const wchar_t (&raw)[kRegistryTextChars], DWORD bytes,
+                           wchar_t (&path)[kRegistryTextChars]);
+
+// Reads a value of a key under HKEY_LOCAL_MACHINE by the rules above.
+bool readRegistryPath(const wchar_t* subKey, const wchar_t* valueName, REGSAM access,
+                      wchar_t (&path)[kRegistryTextChars]);
+
+// An environment value read into MAX_PATH units; false, with `value` empty,
+// when it is not set or does not fit.
+bool readEnvironment(const wchar_t* name, wchar_t (&value)[MAX_PATH]);
