@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "../handles/UniqueHandle.h"
+#include "UniqueHandle.h"
 
 namespace {
 

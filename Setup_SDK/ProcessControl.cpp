@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <initializer_list>
 
-#include "../handles/UniqueHandle.h"
+#include "UniqueHandle.h"
 #include "FixedText.h"
 #include "SetupConstants.h"
 

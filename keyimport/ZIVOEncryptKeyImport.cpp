@@ -1,6 +1,6 @@
 #include "ZIVOEncryptKeyImport.h"
 
-#include "../handles/UniqueHandle.h"
+#include "UniqueHandle.h"
 #include "DbgLog.h"
 #include "ImportDlg.h"
 #include "RootKeyFile.h"

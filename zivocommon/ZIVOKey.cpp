@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "../handles/UniqueHandle.h"
+#include "UniqueHandle.h"
 #include "KeyFileFormat.h"
 #include "ZIVOCommon.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "../handles/UniqueHandle.h"
+#include "UniqueHandle.h"
 #include "ZIVOCommon.h"
 
 namespace {

@@ -4,9 +4,9 @@
 
 #include <cwchar>
 
-#include "../../handles/UniqueHandle.h"
-#include "../FixedText.h"
-#include "../OutsideValues.h"
+#include "UniqueHandle.h"
+#include "FixedText.h"
+#include "OutsideValues.h"
 #include "SweepupConstants.h"
 
 namespace {

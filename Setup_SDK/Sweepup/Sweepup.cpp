@@ -7,10 +7,10 @@
 #include <cwchar>
 #include <string>
 
-#include "../../handles/UniqueHandle.h"
-#include "../FixedText.h"
-#include "../OutsideValues.h"
-#include "../SetupConstants.h"
+#include "UniqueHandle.h"
+#include "FixedText.h"
+#include "OutsideValues.h"
+#include "SetupConstants.h"
 #include "FolderRemoval.h"
 #include "SweepupConstants.h"
 

@@ -5,11 +5,11 @@
 
 #include <cwchar>
 
-#include "../../handles/UniqueHandle.h"
-#include "../FixedText.h"
-#include "../OutsideValues.h"
-#include "../ProcessControl.h"
-#include "../SetupConstants.h"
+#include "UniqueHandle.h"
+#include "FixedText.h"
+#include "OutsideValues.h"
+#include "ProcessControl.h"
+#include "SetupConstants.h"
 #include "CommandLine.h"
 #include "UninstallConstants.h"
 

@@ -3,23 +3,8 @@
 
 #include <windows.h>
 
-#include <string>
-
-#include "DbgLog.h"
-#include "ResourceHelper.h"
-
-inline int hvnMsgBox(const wchar_t* szText, UINT nCaptionId, UINT nType, HWND hOwner = NULL)
-{
-    if (szText == NULL) {
-        LOG_ERRCODE(0);
-        return 0;
-    }
-    const std::wstring strCaption = ResourceHelper::getStrFromRes(nCaptionId);
-    return MessageBoxW(hOwner, szText, strCaption.c_str(), nType);
-}
-
-inline int hvnMsgBox(UINT nTextId, UINT nCaptionId, UINT nType, HWND hOwner = NULL)
-{
-    const std::wstring strText = ResourceHelper::getStrFromRes(nTextId);
-    return hvnMsgBox(strText.c_str(), nCaptionId, nType, hOwner);
-}
+// Shows the text with the string of `nCaptionId` as caption; the platform's
+// answer, or 0 (and an error record) when there is no text.
+int hvnMsgBox(const wchar_t* szText, UINT nCaptionId, UINT nType, HWND hOwner = NULL);
+// The same with the text taken from the string table.
+int hvnMsgBox(UINT nTextId, UINT nCaptionId, UINT nType, HWND hOwner = NULL);
