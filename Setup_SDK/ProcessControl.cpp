@@ -3,12 +3,13 @@
 #include <psapi.h>
 #include <shellapi.h>
 
+#include <cstring>
 #include <cwchar>
 #include <initializer_list>
 
-#include "UniqueHandle.h"
 #include "FixedText.h"
 #include "SetupConstants.h"
+#include "UniqueHandle.h"
 
 namespace {
 
@@ -20,60 +21,60 @@ const wchar_t kExeSuffix[] = L".exe";
 // Starts a program through the shell with no user interface of the shell's
 // own: a program that cannot be started shows no error box, so a silent run
 // never waits on one. The process handle when asked for and given.
-UniqueHandle startProgram(const wchar_t* szFile, const wchar_t* szParameters, int nShow, bool bKeepProcess)
+UniqueHandle startProgram(const wchar_t* file, const wchar_t* parameters, int show, bool keepProcess)
 {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC | (bKeepProcess ? SEE_MASK_NOCLOSEPROCESS : 0);
+    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC | (keepProcess ? SEE_MASK_NOCLOSEPROCESS : 0);
     info.lpVerb = VERB_OPEN;
-    info.lpFile = szFile;
-    info.lpParameters = szParameters;
-    info.nShow = nShow;
+    info.lpFile = file;
+    info.lpParameters = parameters;
+    info.nShow = show;
     if (!ShellExecuteExW(&info)) return UniqueHandle();
     return UniqueHandle(info.hProcess);
 }
 
-bool programIn(UINT (WINAPI *folderOf)(LPWSTR, UINT), const wchar_t* szName, wchar_t (&szPath)[MAX_PATH])
+bool programIn(UINT(WINAPI* folderOf)(LPWSTR, UINT), const wchar_t* name, wchar_t (&path)[MAX_PATH])
 {
-    wchar_t szFolder[MAX_PATH] = {};
-    const UINT nChars = folderOf(szFolder, MAX_PATH);
-    if (nChars == 0 || nChars >= MAX_PATH) {
-        szPath[0] = L'\0';
+    wchar_t folder[MAX_PATH] = {};
+    const UINT chars = folderOf(folder, MAX_PATH);
+    if (chars == 0 || chars >= MAX_PATH) {
+        path[0] = L'\0';
         return false;
     }
-    return joinText(szPath, static_cast<const wchar_t*>(szFolder), L"\\", szName);
+    return joinText(path, static_cast<const wchar_t*>(folder), L"\\", name);
 }
 
 } // namespace
 
-bool systemProgramPath(const wchar_t* szName, wchar_t (&szPath)[MAX_PATH])
+bool systemProgramPath(const wchar_t* name, wchar_t (&path)[MAX_PATH])
 {
-    return programIn(GetSystemDirectoryW, szName, szPath);
+    return programIn(GetSystemDirectoryW, name, path);
 }
 
-bool windowsProgramPath(const wchar_t* szName, wchar_t (&szPath)[MAX_PATH])
+bool windowsProgramPath(const wchar_t* name, wchar_t (&path)[MAX_PATH])
 {
-    return programIn(GetWindowsDirectoryW, szName, szPath);
+    return programIn(GetWindowsDirectoryW, name, path);
 }
 
-const wchar_t* baseNameOf(const wchar_t* szPath)
+const wchar_t* baseNameOf(const wchar_t* path)
 {
-    const wchar_t* szSlash = wcsrchr(szPath, L'\\');
-    return szSlash ? szSlash + 1 : szPath;
+    const wchar_t* slash = wcsrchr(path, L'\\');
+    return slash ? slash + 1 : path;
 }
 
-const wchar_t* productExecutableFor(const wchar_t* szBaseName)
+const wchar_t* productExecutableFor(const wchar_t* baseName)
 {
-    for (const wchar_t* szExe : {EXE_TRAY, EXE_VAULT, EXE_ENROLL, EXE_MAIN})
-        if (wcscmp(szBaseName, szExe) == 0) return szExe;
+    for (const wchar_t* exe : {EXE_TRAY, EXE_VAULT, EXE_ENROLL, EXE_MAIN})
+        if (wcscmp(baseName, exe) == 0) return exe;
     return nullptr;
 }
 
-bool buildRemoveParameters(int nMode, const wchar_t* szProductCode, wchar_t* szBuffer, std::size_t nCapacity)
+bool buildRemoveParameters(int mode, const wchar_t* productCode, wchar_t* buffer, std::size_t capacity)
 {
-    wmemset(szBuffer, L'\0', nCapacity);
-    const wchar_t* szPrefix = nMode == 1 ? ARGS_MSI_QUIET_REMOVE : ARGS_MSI_PASSIVE_REMOVE;
-    return appendText(szBuffer, nCapacity, szPrefix) && appendText(szBuffer, nCapacity, szProductCode);
+    wmemset(buffer, L'\0', capacity);
+    const wchar_t* prefix = mode == 1 ? ARGS_MSI_QUIET_REMOVE : ARGS_MSI_PASSIVE_REMOVE;
+    return appendText(buffer, capacity, prefix) && appendText(buffer, capacity, productCode);
 }
 
 void enableDebugPrivilege()
@@ -91,94 +92,92 @@ void stopProductProcesses()
 {
     enableDebugPrivilege();
     // The tray program is asked first, so it can put its things away.
-    if (HWND hTray = FindWindowW(nullptr, WINDOW_TRAY)) SendMessageW(hTray, WM_CLOSE, 0, 0);
+    if (HWND tray = FindWindowW(nullptr, WINDOW_TRAY)) SendMessageW(tray, WM_CLOSE, 0, 0);
 
     UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL bFound = firstProcessEntry(snapshot.get(), &entry); bFound;
-         bFound = nextProcessEntry(snapshot.get(), &entry)) {
+    for (BOOL found = firstProcessEntry(snapshot.get(), &entry); found; found = nextProcessEntry(snapshot.get(), &entry)) {
         if (productExecutableFor(baseNameOf(entry.szExeFile))) terminateAndWait(entry.th32ProcessID);
     }
 }
 
-BOOL firstProcessEntry(HANDLE hSnapshot, PROCESSENTRY32W* pEntry)
+BOOL firstProcessEntry(HANDLE snapshot, PROCESSENTRY32W* entry)
 {
-    if (!Process32FirstW(hSnapshot, pEntry)) return FALSE;
-    return pEntry->th32ProcessID != 0 ? TRUE : nextProcessEntry(hSnapshot, pEntry);
+    if (!Process32FirstW(snapshot, entry)) return FALSE;
+    return entry->th32ProcessID != 0 ? TRUE : nextProcessEntry(snapshot, entry);
 }
 
-BOOL nextProcessEntry(HANDLE hSnapshot, PROCESSENTRY32W* pEntry)
+BOOL nextProcessEntry(HANDLE snapshot, PROCESSENTRY32W* entry)
 {
-    BOOL bFound = Process32NextW(hSnapshot, pEntry);
-    while (bFound && pEntry->th32ProcessID == 0) bFound = Process32NextW(hSnapshot, pEntry);
-    return bFound;
+    BOOL found = Process32NextW(snapshot, entry);
+    while (found && entry->th32ProcessID == 0) found = Process32NextW(snapshot, entry);
+    return found;
 }
 
-void terminateAndWait(DWORD dwProcessId)
+void terminateAndWait(DWORD processId)
 {
-    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, dwProcessId));
+    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
     if (!process) return;
     if (TerminateProcess(process.get(), 0)) (void)WaitForSingleObject(process.get(), INFINITE);
 }
 
-DWORD findProcessByModulePath(const char* szSubstring)
+DWORD findProcessByModulePath(const char* substring)
 {
     DWORD ids[kMaxProcessIds] = {};
-    DWORD cbNeeded = 0;
-    if (!EnumProcesses(ids, sizeof(ids), &cbNeeded)) return 0;
-    const DWORD nIds = cbNeeded / sizeof(DWORD);
-    for (DWORD i = 0; i < nIds && i < kMaxProcessIds; ++i) {
+    DWORD idBytes = 0;
+    if (!EnumProcesses(ids, sizeof(ids), &idBytes)) return 0;
+    const DWORD idCount = idBytes / sizeof(DWORD);
+    for (DWORD i = 0; i < idCount && i < kMaxProcessIds; ++i) {
         UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]));
         if (!process) continue;
         HMODULE modules[kMaxModules] = {};
-        DWORD cbModules = 0;
-        char szPath[MAX_PATH] = {};
-        if (!EnumProcessModules(process.get(), modules, sizeof(modules), &cbModules)) continue;
-        if (!GetModuleFileNameExA(process.get(), modules[0], szPath, MAX_PATH)) continue;
-        if (strstr(szPath, szSubstring)) return ids[i];
+        DWORD moduleBytes = 0;
+        char path[MAX_PATH] = {};
+        if (!EnumProcessModules(process.get(), modules, sizeof(modules), &moduleBytes)) continue;
+        if (!GetModuleFileNameExA(process.get(), modules[0], path, MAX_PATH)) continue;
+        if (strstr(path, substring)) return ids[i];
     }
     return 0;
 }
 
-void startAndWait(const wchar_t* szFile, const wchar_t* szParameters)
+void startAndWait(const wchar_t* file, const wchar_t* parameters)
 {
-    const UniqueHandle process = startProgram(szFile, szParameters, SW_SHOWDEFAULT, true);
+    const UniqueHandle process = startProgram(file, parameters, SW_SHOWDEFAULT, true);
     if (process) (void)WaitForSingleObject(process.get(), INFINITE);
 }
 
-void removePackage(int nMode, const wchar_t* szProductCode)
+void removePackage(int mode, const wchar_t* productCode)
 {
-    wchar_t szMsiExec[MAX_PATH];
-    wchar_t szParameters[kParameterChars];
-    if (systemProgramPath(EXE_MSIEXEC, szMsiExec) &&
-        buildRemoveParameters(nMode, szProductCode, szParameters, kParameterChars))
-        startAndWait(szMsiExec, szParameters);
+    wchar_t msiExec[MAX_PATH];
+    wchar_t parameters[kParameterChars];
+    if (systemProgramPath(EXE_MSIEXEC, msiExec) && buildRemoveParameters(mode, productCode, parameters, kParameterChars))
+        startAndWait(msiExec, parameters);
 }
 
-void removeSubPackages(int nMode)
+void removeSubPackages(int mode)
 {
-    for (const wchar_t* szCode : SUB_PRODUCT_CODES) removePackage(nMode, szCode);
+    for (const wchar_t* code : SUB_PRODUCT_CODES) removePackage(mode, code);
 }
 
 void killShell()
 {
-    wchar_t szName[MAX_PATH];
-    wchar_t szTaskkill[MAX_PATH];
-    if (joinText(szName, EXE_TASKKILL, kExeSuffix) && systemProgramPath(szName, szTaskkill))
-        (void)startProgram(szTaskkill, ARGS_TASKKILL_EXPLORER, SW_HIDE, false);
+    wchar_t name[MAX_PATH];
+    wchar_t taskkill[MAX_PATH];
+    if (joinText(name, EXE_TASKKILL, kExeSuffix) && systemProgramPath(name, taskkill))
+        (void)startProgram(taskkill, ARGS_TASKKILL_EXPLORER, SW_HIDE, false);
 }
 
 void startShell()
 {
-    wchar_t szExplorer[MAX_PATH];
-    if (windowsProgramPath(EXE_EXPLORER, szExplorer)) (void)startProgram(szExplorer, nullptr, SW_HIDE, false);
+    wchar_t explorer[MAX_PATH];
+    if (windowsProgramPath(EXE_EXPLORER, explorer)) (void)startProgram(explorer, nullptr, SW_HIDE, false);
 }
 
 void terminateShell()
 {
-    const DWORD dwShell = findProcessByModulePath(MODULE_EXPLORER);
-    UniqueHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, dwShell));
+    const DWORD shell = findProcessByModulePath(MODULE_EXPLORER);
+    UniqueHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, shell));
     if (process) (void)TerminateProcess(process.get(), 0);
 }

@@ -7,21 +7,21 @@
 
 class ImportDlg {
 public:
-    // Runs the dialog; on success stores its end code in nResult.
-    HRESULT showModal(INT_PTR& nResult);
+    // Runs the dialog; on success stores its end code in `endCode`.
+    HRESULT showModal(INT_PTR& endCode);
     std::wstring getFilePath() const { return m_strFilePath; }
 
 private:
-    static INT_PTR CALLBACK _dialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
-    static void _onButtonClick(int nId);
+    static INT_PTR CALLBACK _dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static void _onButtonClick(int id);
     void _onOk();
     HRESULT _selectFile();
     bool _isFilePathEmpty() const;
     // The checks and the stored path all take the one path read when OK was
     // pressed: what was checked is what gets imported.
-    HRESULT _checkFilePath(const std::wstring& strPath);
-    bool _checkKey(const std::wstring& strPath);
-    HRESULT _updateData(const std::wstring& strPath);
+    HRESULT _checkFilePath(const std::wstring& path);
+    bool _checkKey(const std::wstring& path);
+    void _updateData(const std::wstring& path);
     std::wstring _readFilePath() const;
 
     static ImportDlg* s_pThis;
@@ -30,5 +30,5 @@ private:
     std::wstring m_strFilePath;
     // Set by the first close request; a later one (the confirmed OK after a
     // Cancel that came in while the warning was up) does not change the end.
-    bool m_bClosing = false;
+    bool m_closing = false;
 };

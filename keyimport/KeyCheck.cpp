@@ -2,12 +2,12 @@
 
 #include "ZIVOCommon.h"
 
-bool isUsableKeyFile(const std::wstring& strPath)
+bool isUsableKeyFile(const std::wstring& path)
 {
-    std::wstring strLibraryPath = strPath; // the library takes a modifiable path
-    ZIVOKey* pKey = NULL;
-    const COMMON_RESULT nResult = ZIVOKey::loadZIVOKey(pKey, strLibraryPath, 0);
+    std::wstring libraryPath = path; // the library takes a modifiable path
+    ZIVOKey* key = NULL;
+    const COMMON_RESULT result = ZIVOKey::loadZIVOKey(key, libraryPath, 0);
     // The library may hand a key object back either way; it is ours.
-    delete pKey;
-    return nResult == 0;
+    delete key;
+    return result == 0;
 }

@@ -5,4 +5,4 @@
 
 // True when the key library accepts the file. Any key object the library
 // hands back, accepted or not, is destroyed before this returns.
-bool isUsableKeyFile(const std::wstring& strPath);
+bool isUsableKeyFile(const std::wstring& path);

@@ -11,75 +11,75 @@ const int kMaxNameTries = 1000;
 // Staging files carry the root key file's name and this ending.
 const wchar_t kStagingSuffix[] = L".import";
 
-bool isNameTaken(DWORD dwError)
+bool isNameTaken(DWORD error)
 {
-    return dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS;
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
-std::wstring numberedName(const std::wstring& strName, int nNumber)
+std::wstring numberedName(const std::wstring& name, int number)
 {
-    return nNumber == 1 ? strName : strName + L" (" + std::to_wstring(nNumber) + L")";
+    return number == 1 ? name : name + L" (" + std::to_wstring(number) + L")";
 }
 
 } // namespace
 
-std::wstring fileSystemPath(const std::wstring& strPath)
+std::wstring fileSystemPath(const std::wstring& path)
 {
     // Room for the longest name a file operation may add to a folder path.
-    if (strPath.size() < MAX_PATH - 12) return strPath;
-    const bool bDrive = strPath.size() >= 3 && strPath[1] == L':' && strPath[2] == L'\\';
-    const bool bShare = strPath.compare(0, 2, L"\\\\") == 0 && strPath.compare(0, 4, L"\\\\?\\") != 0 &&
-                        strPath.compare(0, 4, L"\\\\.\\") != 0;
-    if (!bDrive && !bShare) return strPath; // already extended, or relative
+    if (path.size() < MAX_PATH - 12) return path;
+    const bool onDrive = path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
+    const bool onShare = path.compare(0, 2, L"\\\\") == 0 && path.compare(0, 4, L"\\\\?\\") != 0 &&
+                         path.compare(0, 4, L"\\\\.\\") != 0;
+    if (!onDrive && !onShare) return path; // already extended, or relative
     // The extended form takes the path literally: resolve "." and "..".
-    const DWORD nChars = GetFullPathNameW(strPath.c_str(), 0, NULL, NULL);
-    if (nChars == 0) return strPath;
-    std::wstring strFull(nChars, L'\0');
-    const DWORD nWritten = GetFullPathNameW(strPath.c_str(), nChars, &strFull[0], NULL);
-    if (nWritten == 0 || nWritten >= nChars) return strPath;
-    strFull.resize(nWritten);
-    return bDrive ? L"\\\\?\\" + strFull : L"\\\\?\\UNC\\" + strFull.substr(2);
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, NULL, NULL);
+    if (needed == 0) return path;
+    std::wstring full(needed, L'\0');
+    const DWORD written = GetFullPathNameW(path.c_str(), needed, &full[0], NULL);
+    if (written == 0 || written >= needed) return path;
+    full.resize(written);
+    return onDrive ? L"\\\\?\\" + full : L"\\\\?\\UNC\\" + full.substr(2);
 }
 
-DWORD copyToFreeName(const std::wstring& strFrom, const std::wstring& strName, std::wstring& strUsed)
+DWORD copyToFreeName(const std::wstring& from, const std::wstring& name, std::wstring& used)
 {
-    const std::wstring strSource = fileSystemPath(strFrom);
-    DWORD dwError = ERROR_FILE_EXISTS;
-    for (int nNumber = 1; nNumber <= kMaxNameTries && isNameTaken(dwError); ++nNumber) {
-        const std::wstring strCandidate = numberedName(strName, nNumber);
-        if (CopyFileW(strSource.c_str(), fileSystemPath(strCandidate).c_str(), TRUE)) {
-            strUsed = strCandidate;
+    const std::wstring source = fileSystemPath(from);
+    DWORD error = ERROR_FILE_EXISTS;
+    for (int number = 1; number <= kMaxNameTries && isNameTaken(error); ++number) {
+        const std::wstring candidate = numberedName(name, number);
+        if (CopyFileW(source.c_str(), fileSystemPath(candidate).c_str(), TRUE)) {
+            used = candidate;
             return ERROR_SUCCESS;
         }
-        dwError = GetLastError();
+        error = GetLastError();
     }
-    strUsed.clear();
-    return dwError != ERROR_SUCCESS ? dwError : ERROR_GEN_FAILURE;
+    used.clear();
+    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
 }
 
-bool isMissingFileError(DWORD dwError)
+bool isMissingFileError(DWORD error)
 {
-    return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-KeyInstall installKey(const std::wstring& strNewKeyPath, const std::wstring& strRootKeyPath)
+KeyInstall installKey(const std::wstring& newKeyPath, const std::wstring& rootKeyPath)
 {
-    std::wstring strStaged;
-    const DWORD dwCopy = copyToFreeName(strNewKeyPath, strRootKeyPath + kStagingSuffix, strStaged);
-    if (dwCopy != ERROR_SUCCESS) return {KeyInstallResult::Failed, dwCopy};
+    std::wstring staged;
+    const DWORD copyError = copyToFreeName(newKeyPath, rootKeyPath + kStagingSuffix, staged);
+    if (copyError != ERROR_SUCCESS) return {KeyInstallResult::Failed, copyError};
 
-    const std::wstring strStagedPath = fileSystemPath(strStaged);
+    const std::wstring stagedPath = fileSystemPath(staged);
     // Checked again as it now lies beside the root key: a file changed or
     // swapped since the dialog's check is caught here.
-    if (!isUsableKeyFile(strStagedPath)) {
-        (void)DeleteFileW(strStagedPath.c_str());
+    if (!isUsableKeyFile(stagedPath)) {
+        (void)DeleteFileW(stagedPath.c_str());
         return {KeyInstallResult::Rejected, ERROR_SUCCESS};
     }
-    if (!MoveFileExW(strStagedPath.c_str(), fileSystemPath(strRootKeyPath).c_str(),
+    if (!MoveFileExW(stagedPath.c_str(), fileSystemPath(rootKeyPath).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD dwError = GetLastError();
-        (void)DeleteFileW(strStagedPath.c_str());
-        return {KeyInstallResult::Failed, dwError != ERROR_SUCCESS ? dwError : ERROR_GEN_FAILURE};
+        const DWORD moveError = GetLastError();
+        (void)DeleteFileW(stagedPath.c_str());
+        return {KeyInstallResult::Failed, moveError != ERROR_SUCCESS ? moveError : ERROR_GEN_FAILURE};
     }
     return {KeyInstallResult::Installed, ERROR_SUCCESS};
 }

@@ -1,9 +1,9 @@
 #include "ZIVOEncryptKeyImport.h"
 
-#include "UniqueHandle.h"
 #include "DbgLog.h"
 #include "ImportDlg.h"
 #include "RootKeyFile.h"
+#include "UniqueHandle.h"
 #include "ZIVOCommon.h"
 #include "common/HvnMsgBox.h"
 #include "resource.h"
@@ -12,34 +12,34 @@ namespace {
 
 std::wstring& lastErrorText()
 {
-    static std::wstring s_strText;
-    return s_strText;
+    static std::wstring s_text;
+    return s_text;
 }
 
 // The text of a Windows error, cut at its last line feed; empty when the
 // code is 0 or has no text. Valid until the next call.
-const wchar_t* errorText(DWORD dwError)
+const wchar_t* errorText(DWORD code)
 {
-    std::wstring& strText = lastErrorText();
-    if (dwError == 0 || FAILED(formatErrorText(dwError, strText))) strText.clear();
-    const size_t nLineFeed = strText.rfind(L'\n');
-    if (nLineFeed != std::wstring::npos) strText.erase(nLineFeed);
-    return strText.c_str();
+    std::wstring& text = lastErrorText();
+    if (code == 0 || FAILED(formatErrorText(code, text))) text.clear();
+    const size_t lineFeed = text.rfind(L'\n');
+    if (lineFeed != std::wstring::npos) text.erase(lineFeed);
+    return text.c_str();
 }
 
 // The system's text for the failure, or text 203 when it has none.
-void showFailure(DWORD dwError)
+void showFailure(DWORD code)
 {
-    const wchar_t* szError = errorText(dwError);
-    if (szError[0] != L'\0')
-        hvnMsgBox(szError, IDS_PRODUCT_NAME, MB_ICONERROR);
+    const wchar_t* text = errorText(code);
+    if (text[0] != L'\0')
+        hvnMsgBox(text, IDS_PRODUCT_NAME, MB_ICONERROR);
     else
         hvnMsgBox(IDS_IMPORT_FAILED, IDS_PRODUCT_NAME, MB_ICONERROR);
 }
 
-HRESULT failureCode(DWORD dwError)
+HRESULT failureOf(DWORD code)
 {
-    return dwError != 0 ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
+    return code != 0 ? HRESULT_FROM_WIN32(code) : E_FAIL;
 }
 
 } // namespace
@@ -47,43 +47,43 @@ HRESULT failureCode(DWORD dwError)
 HRESULT _importKey()
 {
     ImportDlg dlg;
-    INT_PTR nDlgResult = IDCANCEL;
-    HRESULT hr = dlg.showModal(nDlgResult);
+    INT_PTR endCode = IDCANCEL;
+    HRESULT hr = dlg.showModal(endCode);
     if (FAILED(hr)) {
         LOG_ERRCODE(hr);
         return hr;
     }
-    if (nDlgResult != IDOK) {
+    if (endCode != IDOK) {
         LOG_ERRCODE(E_FAIL);
         return E_FAIL;
     }
 
-    const std::wstring strNewKeyPath = dlg.getFilePath();
-    ZIVOUserInfo* pUser = ZIVOUserInfoManager::getCurrentLogonUser();
-    if (pUser == NULL) {
+    const std::wstring newKeyPath = dlg.getFilePath();
+    ZIVOUserInfo* user = ZIVOUserInfoManager::getCurrentLogonUser();
+    if (user == NULL) {
         LOG_ERRCODE(E_POINTER);
         ZIVOUserInfoManager::releaseUsers();
         return E_POINTER;
     }
 
-    const std::wstring strRootKeyPath = getUserRootKeyFilePath(pUser->strUserSid, pUser->strUserName, L"");
+    const std::wstring strRootKeyPath = getUserRootKeyFilePath(user->userSid, user->userName, L"");
     TRACE_VAR(strRootKeyPath.c_str());
 
     // The backup takes the first free name and never replaces an earlier
     // one, whatever the clock says.
-    std::wstring strBackupPath;
-    const DWORD dwBackup = copyToFreeName(strRootKeyPath, strRootKeyPath + L" " + _getCurDateTime(), strBackupPath);
-    if (dwBackup != ERROR_SUCCESS) {
-        LOG_ERRCODE(HRESULT_FROM_WIN32(dwBackup));
+    std::wstring backupPath;
+    const DWORD backupError = copyToFreeName(strRootKeyPath, strRootKeyPath + L" " + _getCurDateTime(), backupPath);
+    if (backupError != ERROR_SUCCESS) {
+        LOG_ERRCODE(HRESULT_FROM_WIN32(backupError));
         // Only a root key that does not exist has nothing to lose.
-        if (!isMissingFileError(dwBackup)) {
-            showFailure(dwBackup);
+        if (!isMissingFileError(backupError)) {
+            showFailure(backupError);
             ZIVOUserInfoManager::releaseUsers();
-            return failureCode(dwBackup);
+            return failureOf(backupError);
         }
     }
 
-    const KeyInstall install = installKey(strNewKeyPath, strRootKeyPath);
+    const KeyInstall install = installKey(newKeyPath, strRootKeyPath);
     switch (install.result) {
     case KeyInstallResult::Installed:
         hvnMsgBox(IDS_IMPORT_SUCCEEDED, IDS_PRODUCT_NAME, MB_ICONINFORMATION);
@@ -95,7 +95,7 @@ HRESULT _importKey()
         hr = E_FAIL;
         break;
     case KeyInstallResult::Failed:
-        showFailure(install.dwError);
+        showFailure(install.error);
         LOG_ERRCODE(E_FAIL);
         hr = E_FAIL;
         break;
@@ -107,13 +107,13 @@ HRESULT _importKey()
 
 std::wstring _getCurDateTime()
 {
-    SYSTEMTIME stNow;
-    GetLocalTime(&stNow);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
     wchar_t szDateTime[100] = {};
-    const int n = GetDateFormatW(LOCALE_USER_DEFAULT, 0, &stNow, L"yyyy-MM-dd ", szDateTime, 100);
+    const int dateChars = GetDateFormatW(LOCALE_USER_DEFAULT, 0, &now, L"yyyy-MM-dd ", szDateTime, 100);
     // The time goes where the date's terminator is, or at the start.
-    const int nTime = n > 0 ? n - 1 : 0;
-    (void)GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &stNow, L"HH-mm-ss", szDateTime + nTime, 100 - nTime);
+    const int timeAt = dateChars > 0 ? dateChars - 1 : 0;
+    (void)GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &now, L"HH-mm-ss", szDateTime + timeAt, 100 - timeAt);
     TRACE_VAR(szDateTime);
     return szDateTime;
 }
@@ -123,23 +123,23 @@ const wchar_t* getLastErrorText()
     return errorText(GetLastError());
 }
 
-HRESULT formatErrorText(DWORD dwCode, std::wstring& strText)
+HRESULT formatErrorText(DWORD code, std::wstring& text)
 {
-    wchar_t* szBuffer = NULL;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                             NULL, dwCode, 0, reinterpret_cast<LPWSTR>(&szBuffer), 0, NULL);
-    if (n == 0) {
+    wchar_t* buffer = NULL;
+    DWORD chars = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                                 NULL, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, NULL);
+    if (chars == 0) {
         // Network errors have their texts in netmsg.dll; loaded as data only.
         UniqueModule netMsg(LoadLibraryExW(L"netmsg.dll", NULL, DONT_RESOLVE_DLL_REFERENCES));
         if (!netMsg) return E_FAIL;
-        n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                               FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                           netMsg.get(), dwCode, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                           reinterpret_cast<LPWSTR>(&szBuffer), 0, NULL);
-        if (n == 0) return E_FAIL;
+        chars = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                   FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                               netMsg.get(), code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                               reinterpret_cast<LPWSTR>(&buffer), 0, NULL);
+        if (chars == 0) return E_FAIL;
     }
-    if (szBuffer == NULL) return E_FAIL;
-    strText.assign(szBuffer);
-    LocalFree(szBuffer);
+    if (buffer == NULL) return E_FAIL;
+    text.assign(buffer);
+    LocalFree(buffer);
     return S_OK;
 }

@@ -12,4 +12,4 @@ std::wstring _getCurDateTime();
 // The text of the thread's last Windows error, cut at its last line feed;
 // valid until the next call.
 const wchar_t* getLastErrorText();
-HRESULT formatErrorText(DWORD dwCode, std::wstring& strText);
+HRESULT formatErrorText(DWORD code, std::wstring& text);

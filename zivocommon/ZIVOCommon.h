@@ -25,9 +25,9 @@ enum : COMMON_RESULT {
 // One user known to the library. Records belong to the library and are
 // given back with ZIVOUserInfoManager::releaseUsers.
 struct ZIVOUserInfo {
-    std::wstring strDomain;
-    std::wstring strUserName;
-    std::wstring strUserSid;
+    std::wstring domain;
+    std::wstring userName;
+    std::wstring userSid;
 };
 
 class ZIVOUserInfoManager {
@@ -38,17 +38,17 @@ public:
 };
 
 // Full path of the user's root key file: ZIVO\ZIVORoot.key in the user's
-// roaming application data. `strReserved` selects nothing yet; pass "".
-ZIVOCOMMON_API std::wstring getUserRootKeyFilePath(const std::wstring& strUserSid, const std::wstring& strUserName,
-                                                   std::wstring strReserved);
+// roaming application data. `reserved` selects nothing yet; pass "".
+ZIVOCOMMON_API std::wstring getUserRootKeyFilePath(const std::wstring& userSid, const std::wstring& userName,
+                                                   std::wstring reserved);
 
 class ZIVOKey {
 public:
-    // Loads the key file at `strPath` (option 0: the file format of this
+    // Loads the key file at `path` (option 0: the file format of this
     // library). 0 when it holds a usable key. Whenever the file could be
-    // read, a key object is left in `pKey`, usable or not; the caller owns
+    // read, a key object is left in `key`, usable or not; the caller owns
     // it and releases it with delete.
-    ZIVOCOMMON_API static COMMON_RESULT loadZIVOKey(ZIVOKey*& pKey, std::wstring& strPath, int nOption);
+    ZIVOCOMMON_API static COMMON_RESULT loadZIVOKey(ZIVOKey*& key, std::wstring& path, int option);
     ZIVOCOMMON_API ~ZIVOKey();
 
 private:

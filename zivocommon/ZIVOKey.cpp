@@ -25,11 +25,11 @@ COMMON_RESULT resultOf(keyfile::Verdict verdict)
 
 } // namespace
 
-COMMON_RESULT ZIVOKey::loadZIVOKey(ZIVOKey*& pKey, std::wstring& strPath, int nOption)
+COMMON_RESULT ZIVOKey::loadZIVOKey(ZIVOKey*& key, std::wstring& path, int option)
 {
-    if (nOption != 0) return COMMON_FILE_UNREADABLE;
+    if (option != 0) return COMMON_FILE_UNREADABLE;
     // A folder does not open here: no backup semantics are asked for.
-    UniqueFileHandle file(CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return COMMON_FILE_UNREADABLE;
 
@@ -38,16 +38,16 @@ COMMON_RESULT ZIVOKey::loadZIVOKey(ZIVOKey*& pKey, std::wstring& strPath, int nO
     DWORD size = 0;
     if (!ReadFile(file.get(), data, sizeof data, &size, nullptr)) return COMMON_FILE_UNREADABLE;
 
-    std::vector<std::uint8_t> key;
+    std::vector<std::uint8_t> keyBytes;
     ZIVOKey* loaded = new ZIVOKey;
-    const COMMON_RESULT result = resultOf(keyfile::decode(data, size, key));
+    const COMMON_RESULT result = resultOf(keyfile::decode(data, size, keyBytes));
     if (result == COMMON_OK) {
-        std::memcpy(loaded->m_key, key.data(), key.size());
-        loaded->m_keyBytes = static_cast<unsigned short>(key.size());
+        std::memcpy(loaded->m_key, keyBytes.data(), keyBytes.size());
+        loaded->m_keyBytes = static_cast<unsigned short>(keyBytes.size());
     }
     SecureZeroMemory(data, sizeof data);
-    SecureZeroMemory(key.data(), key.size());
-    pKey = loaded;
+    SecureZeroMemory(keyBytes.data(), keyBytes.size());
+    key = loaded;
     return result;
 }
 

@@ -75,11 +75,11 @@ void ZIVOUserInfoManager::releaseUsers()
     g_users.clear();
 }
 
-std::wstring getUserRootKeyFilePath(const std::wstring& strUserSid, const std::wstring& /*strUserName*/,
-                                    std::wstring /*strReserved*/)
+std::wstring getUserRootKeyFilePath(const std::wstring& userSid, const std::wstring& /*userName*/,
+                                    std::wstring /*reserved*/)
 {
     // The running user's roaming folder is the one its session names.
-    std::wstring roaming = strUserSid == currentUserSid() ? expand(L"%APPDATA%") : roamingFolderOf(strUserSid);
+    std::wstring roaming = userSid == currentUserSid() ? expand(L"%APPDATA%") : roamingFolderOf(userSid);
     if (roaming.empty() || roaming == L"%APPDATA%") return {};
     if (roaming.back() != L'\\') roaming += L'\\';
     return roaming + kRootKeyName;

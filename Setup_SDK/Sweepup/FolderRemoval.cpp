@@ -157,18 +157,17 @@ std::wstring getRoamingDataPath(const std::wstring& identifier)
     return path;
 }
 
-LONG removeRoamingData()
+void removeRoamingData()
 {
     UniqueRegKey list;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KEY_PROFILE_LIST, 0, KEY_READ, list.put()) != ERROR_SUCCESS) return 0;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KEY_PROFILE_LIST, 0, KEY_READ, list.put()) != ERROR_SUCCESS) return;
     DWORD subKeys = 0;
     if (RegQueryInfoKeyW(list.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
                          nullptr, nullptr) != ERROR_SUCCESS)
-        return 0;
+        return;
     for (DWORD index = 0; index < subKeys; ++index) {
         wchar_t name[MAX_PATH] = {};
         (void)RegEnumKeyW(list.get(), index, name, MAX_PATH);
         if (wcslen(name) > 8) removeFolder(getRoamingDataPath(name));
     }
-    return 0;
 }

@@ -19,8 +19,9 @@ void removeFolder(const std::wstring& folder);
 std::wstring getRoamingDataPath(const std::wstring& identifier);
 
 // Sweeps the roaming product-data folder of every profile with a name longer
-// than eight characters. Always 0.
-LONG removeRoamingData();
+// than eight characters. Best effort: a profile that cannot be read is
+// skipped and the walk goes on.
+void removeRoamingData();
 
 // True when the open object's final path, links resolved, is `expected`
 // (compared without regard to case).

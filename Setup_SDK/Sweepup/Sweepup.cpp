@@ -29,49 +29,52 @@ bool shortcutDrive(wchar_t (&drive)[MAX_PATH])
     return readEnvironment(ENV_SYSTEM_DRIVE, drive) || GetEnvironmentVariableW(ENV_SYSTEM_DRIVE, nullptr, 0) == 0;
 }
 
-HRESULT removeAllUsersData()
+// Every step below is best effort: what cannot be read or deleted is
+// skipped in silence, and the next step runs.
+
+// The product folder under the all-users profile directory, when the
+// system names that directory.
+void removeAllUsersData()
 {
     wchar_t profile[MAX_PATH] = {};
     DWORD chars = MAX_PATH;
-    if (!GetAllUsersProfileDirectoryW(profile, &chars)) return E_FAIL;
+    if (!GetAllUsersProfileDirectoryW(profile, &chars)) return;
     wchar_t folder[MAX_PATH];
     if (joinText(folder, static_cast<const wchar_t*>(profile), DIR_SHARED_DATA)) removeFolder(folder);
-    return S_OK;
 }
 
-HRESULT removeSystemDriveFolder(const wchar_t* relative)
+// A folder on the system drive, when the system drive is known.
+void removeSystemDriveFolder(const wchar_t* relative)
 {
     wchar_t drive[MAX_PATH];
-    if (!readEnvironment(ENV_SYSTEM_DRIVE, drive)) return E_FAIL;
+    if (!readEnvironment(ENV_SYSTEM_DRIVE, drive)) return;
     wchar_t folder[MAX_PATH];
     if (joinText(folder, static_cast<const wchar_t*>(drive), relative)) removeFolder(folder);
-    return S_OK;
 }
 
-HRESULT removePublicLogs()
+void removePublicLogs()
 {
-    return removeSystemDriveFolder(DIR_PUBLIC_LOGS);
+    removeSystemDriveFolder(DIR_PUBLIC_LOGS);
 }
 
 // After the log folder, which has to be gone before its parent can be empty.
-HRESULT removePublicData()
+void removePublicData()
 {
-    return removeSystemDriveFolder(DIR_PUBLIC_DATA);
+    removeSystemDriveFolder(DIR_PUBLIC_DATA);
 }
 
-LONG deleteInstallFiles()
+void deleteInstallFiles()
 {
     // No install folder known as a whole, absolute path: nothing to delete,
     // and nowhere else to look.
     wchar_t folder[kRegistryTextChars];
-    if (!readRegistryPath(KEY_PRODUCT, VALUE_INSTALL_PATH, KEY_READ, folder)) return 0;
+    if (!readRegistryPath(KEY_PRODUCT, VALUE_INSTALL_PATH, KEY_READ, folder)) return;
     for (int index = INSTALL_FOLDER_FILE_COUNT - 1; index >= 0; --index) {
         wchar_t path[MAX_PATH];
         if (!joinText(path, static_cast<const wchar_t*>(folder), INSTALL_FOLDER_FILES[index])) continue;
         (void)SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
         (void)DeleteFileW(path);
     }
-    return 0;
 }
 
 const wchar_t* getStartMenuFolder(LANGID /*language*/)
@@ -109,11 +112,11 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2 || wcscmp(argv[1], SWITCH_UNINSTALL) != 0) return 0;
 
-    (void)removeRoamingData();
-    (void)removeAllUsersData();
-    (void)removePublicLogs();
-    (void)removePublicData();
-    (void)deleteInstallFiles();
+    removeRoamingData();
+    removeAllUsersData();
+    removePublicLogs();
+    removePublicData();
+    deleteInstallFiles();
 
     wchar_t systemDrive[MAX_PATH];
     const bool driveFits = shortcutDrive(systemDrive);

@@ -4,9 +4,9 @@
 
 #include "UninstallConstants.h"
 
-const wchar_t* textAfterProgramName(const wchar_t* szCommandLine)
+const wchar_t* textAfterProgramName(const wchar_t* commandLine)
 {
-    const wchar_t* p = szCommandLine;
+    const wchar_t* p = commandLine;
     if (*p == L'"') {
         ++p;
         while (*p != L'\0' && *p != L'"') ++p;
@@ -18,7 +18,7 @@ const wchar_t* textAfterProgramName(const wchar_t* szCommandLine)
     return p;
 }
 
-bool isSilentSwitch(const wchar_t* szCommandLine)
+bool isSilentSwitch(const wchar_t* commandLine)
 {
-    return _wcsicmp(textAfterProgramName(szCommandLine), SWITCH_SILENT) == 0;
+    return _wcsicmp(textAfterProgramName(commandLine), SWITCH_SILENT) == 0;
 }

@@ -22,19 +22,19 @@ wchar_t uninstallEntryPath[MAX_PATH];
 // that is a whole, absolute path counts: this program runs elevated, and a
 // bare name or a relative folder would let the search order or the current
 // folder pick up a planted program of that name.
-bool flashProgramPath(wchar_t (&szPath)[MAX_PATH])
+bool flashProgramPath(wchar_t (&path)[MAX_PATH])
 {
-    wchar_t szFolder[kRegistryTextChars];
-    if (!readRegistryPath(KEY_PRODUCT, VALUE_INSTALL_PATH, KEY_READ, szFolder)) return false;
-    return joinText(szPath, static_cast<const wchar_t*>(szFolder), EXE_FLASH);
+    wchar_t folder[kRegistryTextChars];
+    if (!readRegistryPath(KEY_PRODUCT, VALUE_INSTALL_PATH, KEY_READ, folder)) return false;
+    return joinText(path, static_cast<const wchar_t*>(folder), EXE_FLASH);
 }
 
 // Closes the flash-memory program while its event exists.
 void runFlashClose()
 {
     UniqueHandle event(CreateEventW(nullptr, TRUE, TRUE, EVENT_FLASH));
-    wchar_t szFlashPath[MAX_PATH];
-    if (flashProgramPath(szFlashPath)) startAndWait(szFlashPath, ARGS_FLASH_CLOSE);
+    wchar_t flashPath[MAX_PATH];
+    if (flashProgramPath(flashPath)) startAndWait(flashPath, ARGS_FLASH_CLOSE);
 }
 
 void deleteUninstallEntry()
@@ -48,10 +48,10 @@ void restartShell()
 {
     startShell();
     UniqueHandle shell;
-    for (int nTries = 0; nTries < 2 && !shell; ++nTries) {
+    for (int tries = 0; tries < 2 && !shell; ++tries) {
         Sleep(2000);
-        const DWORD dwShell = findProcessByModulePath(MODULE_EXPLORER);
-        if (dwShell != 0) shell.reset(OpenProcess(PROCESS_ALL_ACCESS, FALSE, dwShell));
+        const DWORD shellId = findProcessByModulePath(MODULE_EXPLORER);
+        if (shellId != 0) shell.reset(OpenProcess(PROCESS_ALL_ACCESS, FALSE, shellId));
         if (!shell) startShell();
     }
     shell.reset();

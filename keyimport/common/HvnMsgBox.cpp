@@ -5,18 +5,18 @@
 #include "DbgLog.h"
 #include "ResourceHelper.h"
 
-int hvnMsgBox(const wchar_t* szText, UINT nCaptionId, UINT nType, HWND hOwner)
+int hvnMsgBox(const wchar_t* text, UINT captionId, UINT type, HWND owner)
 {
-    if (szText == NULL) {
+    if (text == NULL) {
         LOG_ERRCODE(0);
         return 0;
     }
-    const std::wstring strCaption = ResourceHelper::getStrFromRes(nCaptionId);
-    return MessageBoxW(hOwner, szText, strCaption.c_str(), nType);
+    const std::wstring caption = ResourceHelper::getStrFromRes(captionId);
+    return MessageBoxW(owner, text, caption.c_str(), type);
 }
 
-int hvnMsgBox(UINT nTextId, UINT nCaptionId, UINT nType, HWND hOwner)
+int hvnMsgBox(UINT textId, UINT captionId, UINT type, HWND owner)
 {
-    const std::wstring strText = ResourceHelper::getStrFromRes(nTextId);
-    return hvnMsgBox(strText.c_str(), nCaptionId, nType, hOwner);
+    const std::wstring text = ResourceHelper::getStrFromRes(textId);
+    return hvnMsgBox(text.c_str(), captionId, type, owner);
 }

@@ -3,8 +3,8 @@
 
 #include <windows.h>
 
-// Shows the text with the string of `nCaptionId` as caption; the platform's
+// Shows the text with the string of `captionId` as caption; the platform's
 // answer, or 0 (and an error record) when there is no text.
-int hvnMsgBox(const wchar_t* szText, UINT nCaptionId, UINT nType, HWND hOwner = NULL);
+int hvnMsgBox(const wchar_t* text, UINT captionId, UINT type, HWND owner = NULL);
 // The same with the text taken from the string table.
-int hvnMsgBox(UINT nTextId, UINT nCaptionId, UINT nType, HWND hOwner = NULL);
+int hvnMsgBox(UINT textId, UINT captionId, UINT type, HWND owner = NULL);

@@ -1,21 +1,18 @@
 #include "ResourceHelper.h"
 
+#include <vector>
+
 #include "DbgLog.h"
 
-std::wstring ResourceHelper::getStrFromRes(UINT nId)
+std::wstring ResourceHelper::getStrFromRes(UINT id)
 {
-    int nCapacity = 100;
-    wchar_t* szBuffer = new wchar_t[nCapacity]();
-    int nRet = LoadStringW(GetModuleHandleW(NULL), nId, szBuffer, nCapacity);
+    std::vector<wchar_t> buffer(100);
+    int nRet = LoadStringW(GetModuleHandleW(NULL), id, buffer.data(), static_cast<int>(buffer.size()));
     ASSERT(nRet > 0);
     // LoadString cuts a longer text to capacity - 1 characters.
-    while (nRet >= nCapacity - 1) {
-        delete[] szBuffer;
-        nCapacity *= 2;
-        szBuffer = new wchar_t[nCapacity]();
-        nRet = LoadStringW(GetModuleHandleW(NULL), nId, szBuffer, nCapacity);
+    while (nRet >= static_cast<int>(buffer.size()) - 1) {
+        buffer.assign(buffer.size() * 2, L'\0');
+        nRet = LoadStringW(GetModuleHandleW(NULL), id, buffer.data(), static_cast<int>(buffer.size()));
     }
-    std::wstring strText = nRet > 0 ? std::wstring(szBuffer) : std::wstring();
-    delete[] szBuffer;
-    return strText;
+    return nRet > 0 ? std::wstring(buffer.data()) : std::wstring();
 }

@@ -8,5 +8,5 @@
 class ResourceHelper {
 public:
     // The string of that id, whole; empty when there is none.
-    static std::wstring getStrFromRes(UINT nId);
+    static std::wstring getStrFromRes(UINT id);
 };

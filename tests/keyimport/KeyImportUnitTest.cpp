@@ -121,11 +121,11 @@ TEST(KeyLibrary, RootKeyLivesInTheUsersRoamingFolder)
 {
     ZIVOUserInfo* user = ZIVOUserInfoManager::getCurrentLogonUser();
     ASSERT_NE(nullptr, user);
-    EXPECT_EQ(0u, user->strUserSid.find(L"S-1-5-"));
+    EXPECT_EQ(0u, user->userSid.find(L"S-1-5-"));
     wchar_t appData[MAX_PATH] = {};
     GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH);
     EXPECT_EQ(std::wstring(appData) + L"\\ZIVO\\ZIVORoot.key",
-              getUserRootKeyFilePath(user->strUserSid, user->strUserName, L""));
+              getUserRootKeyFilePath(user->userSid, user->userName, L""));
     ZIVOUserInfoManager::releaseUsers();
 }
 
