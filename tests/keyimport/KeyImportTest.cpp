@@ -7,6 +7,7 @@
 #include "DialogDriver.h"
 #include "KeyFileFormat.h"
 #include "KitTest.h"
+#include "resource.h"
 
 using namespace kittest;
 
@@ -14,8 +15,8 @@ namespace {
 
 const std::wstring kCaptionEn = L"Import Key";
 const std::wstring kProduct = L"HALVERN Dactyra";
-const int kPathBox = 111;
-const int kBrowse = 112;
+const int kPathBox = IDC_EDIT_PATH;
+const int kBrowse = IDC_BUTTON_BROWSE;
 
 std::string keyBytes(unsigned char seed)
 {
@@ -133,7 +134,7 @@ TEST(KeyImportDialog, OpensInEnglishWithOkDisabledAndCancelEndsSilently)
     ImportRun run(L"open-en");
     HWND dlg = run.open();
     ASSERT_NE(nullptr, dlg);
-    EXPECT_EQ(L"Please specify .key file:", driver::itemText(dlg, 110));
+    EXPECT_EQ(L"Please specify .key file:", driver::itemText(dlg, IDC_STATIC_PROMPT));
     EXPECT_EQ(L"", driver::itemText(dlg, kPathBox));
     EXPECT_EQ(L"...", driver::itemText(dlg, kBrowse));
     EXPECT_EQ(L"OK", driver::itemText(dlg, IDOK));
@@ -154,7 +155,7 @@ TEST(KeyImportFrench, OpensAndReportsInFrench)
     ImportRun run(L"open-fr");
     HWND dlg = run.open(L"Importer la cl\u00e9", {{L"LC_ALL", L"fr_FR.UTF-8"}});
     ASSERT_NE(nullptr, dlg);
-    EXPECT_EQ(L"Veuillez sp\u00e9cifier un fichier cl\u00e9:", driver::itemText(dlg, 110));
+    EXPECT_EQ(L"Veuillez sp\u00e9cifier un fichier cl\u00e9:", driver::itemText(dlg, IDC_STATIC_PROMPT));
     EXPECT_EQ(L"Annuler", driver::itemText(dlg, IDCANCEL));
     EXPECT_EQ(L"...", driver::itemText(dlg, kBrowse));
 

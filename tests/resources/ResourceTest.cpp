@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "KitTest.h"
+#include "SetupResources.h"
+#include "resource.h"
 
 using namespace kittest;
 
@@ -102,7 +104,7 @@ TEST(KeyImportResources, DialogTemplateIsExactlyAsDesigned)
 {
     Module exe(L"ZIVOEncryptKeyImport.exe");
     ASSERT_NE(nullptr, exe.get());
-    const std::string bytes = exe.resource(RT_DIALOG, MAKEINTRESOURCEW(101), kEnglish);
+    const std::string bytes = exe.resource(RT_DIALOG, MAKEINTRESOURCEW(IDD_IMPORT_KEY), kEnglish);
     ASSERT_FALSE(bytes.empty());
     TemplateReader r(bytes);
 
@@ -145,9 +147,9 @@ TEST(KeyImportResources, DialogTemplateIsExactlyAsDesigned)
     }
     // Predefined classes by ordinal: 0x80 button, 0x81 edit, 0x82 static.
     const Item expected[] = {
-        {0x50020000, 6, 7, 209, 8, 110, L"#130", L"Please specify .key file:"},
-        {0x50810080, 6, 18, 185, 14, 111, L"#129", L""},
-        {0x50010000, 199, 18, 16, 14, 112, L"#128", L"..."},
+        {0x50020000, 6, 7, 209, 8, IDC_STATIC_PROMPT, L"#130", L"Please specify .key file:"},
+        {0x50810080, 6, 18, 185, 14, IDC_EDIT_PATH, L"#129", L""},
+        {0x50010000, 199, 18, 16, 14, IDC_BUTTON_BROWSE, L"#128", L"..."},
         {0x50010001, 109, 41, 50, 14, IDOK, L"#128", L"OK"},
         {0x50010000, 165, 41, 50, 14, IDCANCEL, L"#128", L"Cancel"},
     };
@@ -182,9 +184,10 @@ TEST(KeyImportResources, StringTablesInEnglishAndFrench)
         L"Le chemin du fichier n\u2019est pas valide.", L"Cl\u00e9 non valide\u00a0!", L"OK", L"Annuler",
         L"Veuillez sp\u00e9cifier un fichier cl\u00e9:", L"Importer la cl\u00e9"};
     for (UINT i = 0; i < 10; ++i) {
-        EXPECT_EQ(english[i], exe.string(200 + i, kEnglish)) << 200 + i;
-        EXPECT_EQ(french[i], exe.string(200 + i, kFrench)) << 200 + i;
+        EXPECT_EQ(english[i], exe.string(IDS_PRODUCT_NAME + i, kEnglish)) << IDS_PRODUCT_NAME + i;
+        EXPECT_EQ(french[i], exe.string(IDS_PRODUCT_NAME + i, kFrench)) << IDS_PRODUCT_NAME + i;
     }
+    EXPECT_EQ(IDS_DIALOG_CAPTION, IDS_PRODUCT_NAME + 9);
 }
 
 namespace {
@@ -224,25 +227,73 @@ std::wstring versionText(const std::wstring& file, const std::wstring& name)
 
 } // namespace
 
-TEST(KitResources, IconsManifestsAndVersion)
+TEST(KitResources, IconsAndManifests)
 {
     const std::vector<std::pair<int, int>> sizes = {{16, 8},  {16, 32}, {24, 8},  {24, 32},  {32, 8},
                                                     {32, 32}, {48, 8},  {48, 32}, {256, 8}, {256, 32}};
     Module keyImport(L"ZIVOEncryptKeyImport.exe");
     Module uninstall(L"Uninstall.exe");
     Module sweepup(L"Sweepup.exe");
-    EXPECT_EQ(sizes, iconImages(keyImport, MAKEINTRESOURCEW(108)));
-    EXPECT_EQ(sizes, iconImages(uninstall, MAKEINTRESOURCEW(101)));
-    EXPECT_EQ(sizes, iconImages(sweepup, MAKEINTRESOURCEW(101)));
+    EXPECT_EQ(sizes, iconImages(keyImport, MAKEINTRESOURCEW(IDI_SMALL)));
+    EXPECT_EQ(sizes, iconImages(uninstall, MAKEINTRESOURCEW(IDI_SETUP_TOOL)));
+    EXPECT_EQ(sizes, iconImages(sweepup, MAKEINTRESOURCEW(IDI_SETUP_TOOL)));
 
     EXPECT_NE(std::string::npos, manifest(keyImport).find("level=\"asInvoker\""));
     EXPECT_NE(std::string::npos, manifest(keyImport).find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""));
     EXPECT_NE(std::string::npos, manifest(uninstall).find("level=\"requireAdministrator\""));
     EXPECT_NE(std::string::npos, manifest(sweepup).find("level=\"asInvoker\""));
+    // Each program's own identity carries the project's version.
+    for (const Module* program : {&keyImport, &uninstall, &sweepup})
+        EXPECT_NE(std::string::npos, manifest(*program).find("version=\"" KIT_VERSION "\" processorArchitecture=\"amd64\""));
+}
 
-    const std::wstring exe = binDir() + L"ZIVOEncryptKeyImport.exe";
-    EXPECT_EQ(L"HALVERN Dactyra Key Import", versionText(exe, L"FileDescription"));
-    EXPECT_EQ(L"Import key", versionText(exe, L"Comments"));
-    EXPECT_EQ(L"HALVERN Dactyra", versionText(exe, L"ProductName"));
-    EXPECT_EQ(L"1.0.2.21", versionText(exe, L"FileVersion"));
+namespace {
+
+struct VersionCase {
+    const wchar_t* file;
+    const wchar_t* description;
+    const wchar_t* comments;
+};
+
+// The numeric file version of the fixed part, as "a.b.c.d".
+std::wstring fixedVersion(const std::wstring& file)
+{
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    std::vector<char> data(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT bytes = 0;
+    if (!size || !GetFileVersionInfoW(file.c_str(), 0, size, data.data()) ||
+        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &bytes))
+        return L"<no version>";
+    return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionMS)) +
+           L"." + std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionLS));
+}
+
+} // namespace
+
+// Every deliverable carries the project's version and the same product,
+// company and copyright texts.
+TEST(KitResources, EveryDeliverableHasTheProjectVersion)
+{
+    const VersionCase cases[] = {
+        {L"ZIVOEncryptKeyImport.exe", L"HALVERN Dactyra Key Import", L"Import key"},
+        {L"Uninstall.exe", L"HALVERN Dactyra Uninstall", L"Remove the product"},
+        {L"Sweepup.exe", L"HALVERN Dactyra Sweepup", L"Remove what package removal leaves behind"},
+        {L"ZIVOCommon.dll", L"HALVERN Dactyra Key Library (stand-in)", L"Stand-in for the product's key library"},
+    };
+    const std::wstring version = widen(KIT_VERSION);
+    for (const VersionCase& c : cases) {
+        SCOPED_TRACE(narrow(c.file));
+        const std::wstring file = binDir() + c.file;
+        EXPECT_EQ(version, fixedVersion(file));
+        EXPECT_EQ(version, versionText(file, L"FileVersion"));
+        EXPECT_EQ(version, versionText(file, L"ProductVersion"));
+        EXPECT_EQ(c.description, versionText(file, L"FileDescription"));
+        EXPECT_EQ(c.comments, versionText(file, L"Comments"));
+        EXPECT_EQ(L"HALVERN Dactyra", versionText(file, L"ProductName"));
+        EXPECT_EQ(L"HALVERN", versionText(file, L"CompanyName"));
+        EXPECT_EQ(L"Copyright (C) HALVERN", versionText(file, L"LegalCopyright"));
+        EXPECT_EQ(c.file, versionText(file, L"OriginalFilename"));
+    }
 }
