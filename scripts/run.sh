@@ -3,6 +3,8 @@
 # throwaway Windows environment with a demo user whose root key exists and a
 # sample key to pick, saves screenshots of the key import in English and
 # French (build/screenshots/), then opens the key import on your display.
+# Without a display it plays one import with real key presses instead.
+# Every wait is on a window appearing or a program ending, with a deadline.
 set -euo pipefail
 # shellcheck source=kit.sh
 source "$(dirname "$0")/kit.sh"
@@ -16,62 +18,67 @@ sandbox_start "$build/wineprefix-demo"
 # The kit installed where the product would put it; the demo user's keys.
 app="$WINEPREFIX/drive_c/Program Files/HALVERN/Dactyra"
 profile="$WINEPREFIX/drive_c/users/$(whoami)"
-mkdir -p "$app" "$profile/AppData/Roaming/ZIVO"
+roaming="$profile/AppData/Roaming/ZIVO"
+mkdir -p "$app" "$roaming"
 cp "$build/bin/ZIVOEncryptKeyImport.exe" "$build/bin/ZIVOCommon.dll" "$app/"
-keygen() { "$WINE64" "$build/tools/ZIVOKeyGen.exe" "$(sandbox_windows_path "$1")" 32 "$2" >/dev/null 2>&1; }
-keygen "$profile/AppData/Roaming/ZIVO/ZIVORoot.key" 1
+keygen() { kit_step "key file $2" "$WINE64" "$build/tools/ZIVOKeyGen.exe" "$(sandbox_windows_path "$1")" 32 "$2"; }
+keygen "$roaming/ZIVORoot.key" 1
 keygen "$profile/Sample.key" 2
 program='C:\Program Files\HALVERN\Dactyra\ZIVOEncryptKeyImport.exe'
 
-# The dialog runs inside a Wine desktop window, which draws the window frames
-# on a display without a window manager.
 shots="$build/screenshots"
 mkdir -p "$shots"
-desktop=""
-open_in_desktop() { # name, locale
-    LC_ALL=$2 "$WINE64" explorer "/desktop=$1,560x240" "$program" >/dev/null 2>&1 &
-    desktop=""
-    for _ in $(seq 100); do
-        desktop=$(xdotool search --name "$1 - Wine desktop" 2>/dev/null | head -1 || true)
-        [ -n "$desktop" ] && break
-        sleep 0.1
-    done
-    sleep 2 # the dialog inside it has no window of its own to wait for
+import_pid=""
+dialog=""
+
+# Waits for a visible window whose title matches, up to 30 s; its id.
+wait_window() { # title pattern
+    timeout 30 xdotool search --sync --onlyvisible --name "$1" | head -1
 }
-shot() { # file name
-    import -window "$desktop" "$shots/$1"
-    echo "Screenshot: $shots/$1"
+shot() { # window, file name
+    import -window "$1" "$shots/$2"
+    echo "Screenshot: $shots/$2"
 }
-restart_server() {
-    "$WINESERVER" -k >/dev/null 2>&1 || true
-    (setsid "$WINESERVER" -p -f >/dev/null 2>&1 &)
+window_gone() { ! xdotool getwindowname "$1" >/dev/null 2>&1; }
+# Starts the key import in the locale given: its process in import_pid,
+# its dialog's window in dialog.
+open_import() { # locale, caption pattern
+    LC_ALL=$1 "$WINE64" "$program" >/dev/null 2>&1 &
+    import_pid=$!
+    dialog=$(wait_window "$2")
+}
+end_import() {
+    kill "$import_pid" 2>/dev/null || true
+    wait "$import_pid" 2>/dev/null || true
+    # The language is taken when the server starts: a fresh one per locale.
+    kit_step "wineserver restart" "$WINESERVER" -k || true
+    kit_step "persistent wineserver" setsid "$WINESERVER" -p
 }
 
-open_in_desktop DemoEn C.UTF-8
-shot keyimport-en.png
-"$WINE64" taskkill /f /im ZIVOEncryptKeyImport.exe >/dev/null 2>&1 || true
-restart_server
-open_in_desktop DemoFr fr_FR.UTF-8
-shot keyimport-fr.png
-"$WINE64" taskkill /f /im ZIVOEncryptKeyImport.exe >/dev/null 2>&1 || true
-restart_server
+open_import C.UTF-8 '^Import Key$'
+shot "$dialog" keyimport-en.png
+end_import
+open_import fr_FR.UTF-8 '^Importer la cl'
+shot "$dialog" keyimport-fr.png
+end_import
 
-roaming="$profile/AppData/Roaming/ZIVO"
 if [ -z "$user_display" ]; then
     # No display of yours: an import played with real key presses instead.
     echo "No DISPLAY: importing Sample.key on the private display"
-    open_in_desktop DemoImport C.UTF-8
-    xdotool windowfocus --sync "$desktop"
-    xdotool mousemove --window "$desktop" 220 118 click 1 # into the path box
+    open_import C.UTF-8 '^Import Key$'
+    # A click into the path box: left of its middle, just under the label.
+    eval "$(xdotool getwindowgeometry --shell "$dialog")"
+    xdotool windowfocus --sync "$dialog" mousemove --window "$dialog" $((WIDTH * 2 / 5)) $((HEIGHT * 12 / 25)) click 1
     xdotool type --delay 20 "C:\\users\\$(whoami)\\Sample.key"
     xdotool key Return
-    sleep 1.5
-    shot keyimport-confirm.png
-    xdotool key Return
-    sleep 1.5
-    shot keyimport-done.png
-    xdotool key Return
-    sleep 1
+    warning=$(wait_window '^HALVERN Dactyra$')
+    shot "$warning" keyimport-confirm.png
+    xdotool windowfocus --sync "$warning" key Return
+    kit_wait_until 30 window_gone "$warning"
+    outcome=$(wait_window '^HALVERN Dactyra$')
+    shot "$outcome" keyimport-done.png
+    xdotool windowfocus --sync "$outcome" key Return
+    kit_step "the key import ending" timeout 30 tail --pid="$import_pid" -f /dev/null
     ls -1 "$roaming"
     cmp -s "$profile/Sample.key" "$roaming/ZIVORoot.key" && echo "The root key is now Sample.key; the old one is backed up."
     exit 0
@@ -82,7 +89,8 @@ sandbox_end_processes "$WINEPREFIX"
 kill "$SANDBOX_XVFB_PID" 2>/dev/null || true
 SANDBOX_XVFB_PID=""
 export DISPLAY="$user_display"
-"$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d Y /f >/dev/null 2>&1
+kit_step "registry: managed windows" \
+    "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d Y /f
 echo "Opening the key import on $DISPLAY (sample key: C:\\users\\$(whoami)\\Sample.key)"
 "$WINE64" "$program"
 ls -1 "$roaming"

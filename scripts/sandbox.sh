@@ -1,6 +1,8 @@
 # Sourced by the run and test scripts: a throwaway Windows environment made
 # of a Wine prefix, a persistent wineserver and, unless a display is given,
 # a private virtual X display. Only processes started here are ended here.
+# Every step that fails says which one it was and shows its output
+# (kit_step, from kit.sh).
 
 WINE64=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
@@ -19,23 +21,26 @@ sandbox_end_processes() {
     done
 }
 
+# A private X display. Xvfb picks a free display number itself and writes
+# it to a pipe once it accepts clients, so two runs started at once never
+# race for the same display, and nothing waits longer than it must.
 sandbox_start_display() {
-    local n
-    for n in $(seq 90 140); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-        SANDBOX_XVFB_PID=$!
-        for _ in $(seq 50); do
-            [ -e "/tmp/.X11-unix/X$n" ] && break
-            sleep 0.1
-        done
-        if kill -0 "$SANDBOX_XVFB_PID" 2>/dev/null; then
-            export DISPLAY=":$n"
-            return 0
-        fi
-    done
-    echo "no free X display" >&2
-    return 1
+    local pipe number="" log
+    pipe=$(mktemp -u)
+    log=$(mktemp)
+    mkfifo "$pipe"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$pipe" >"$log" 2>&1 &
+    SANDBOX_XVFB_PID=$!
+    read -r -t 30 number <"$pipe" || true
+    rm -f "$pipe"
+    if [ -z "$number" ] || ! kill -0 "$SANDBOX_XVFB_PID" 2>/dev/null; then
+        echo "step 'virtual display' failed: Xvfb gave no display within 30 s" >&2
+        sed 's/^/    /' "$log" | tail -n 20 >&2
+        rm -f "$log"
+        return 1
+    fi
+    rm -f "$log"
+    export DISPLAY=":$number"
 }
 
 # sandbox_start PREFIX [keep-display]: a new prefix; a private display unless
@@ -47,19 +52,24 @@ sandbox_start() {
     rm -rf "$prefix"
     mkdir -p "$(dirname "$prefix")"
     if [ -z "$keep_display" ] || [ -z "${DISPLAY:-}" ]; then
-        sandbox_start_display
+        sandbox_start_display || return 1
     fi
     # No Mono or Gecko installer prompts in a test prefix.
-    WINEDLLOVERRIDES="mscoree=;mshtml=" "$WINE64" wineboot -i >/dev/null 2>&1
+    kit_step "new Wine prefix (wineboot)" env WINEDLLOVERRIDES="mscoree=;mshtml=" "$WINE64" wineboot -i || return 1
     # No crash dialogs waiting for an answer; windows not handed to a window
     # manager, since the display has none and Wine would wait for it.
-    "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-    "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-    "$WINESERVER" -w
+    kit_step "registry: no crash dialog" \
+        "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f || return 1
+    kit_step "registry: unmanaged windows" \
+        "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f || return 1
+    # Wine's own fonts (Marlett draws the title-bar buttons): this Wine reads
+    # fonts from the prefix's font folder and fontconfig's, not its own.
+    kit_step "Wine's fonts" cp /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma.ttf \
+        /usr/share/wine/fonts/tahomabd.ttf "$WINEPREFIX/drive_c/windows/Fonts/" || return 1
+    kit_step "wineboot's server ending" "$WINESERVER" -w || return 1
     # A persistent server started only now: before wineboot it would leave
-    # the prefix without its RPC service.
-    (setsid "$WINESERVER" -p -f >/dev/null 2>&1 &)
-    sleep 0.5
+    # the prefix without its RPC service. It returns once it serves.
+    kit_step "persistent wineserver" setsid "$WINESERVER" -p || return 1
 }
 
 sandbox_stop() {

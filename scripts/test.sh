@@ -9,3 +9,4 @@ kit_build
 trap sandbox_stop EXIT
 sandbox_start "$KIT_BUILD/wineprefix-test"
 ctest --test-dir "$KIT_BUILD" --output-on-failure "$@"
+echo "All tests passed in $SECONDS s."

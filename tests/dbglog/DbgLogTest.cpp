@@ -12,8 +12,9 @@ namespace {
 
 class LogRun {
 public:
-    LogRun(const std::wstring& name, const std::string& ini) : m_dir(name)
+    LogRun(const std::wstring& name, const std::string& ini, Where where = {}) : m_dir(name)
     {
+        const ::testing::ScopedTrace trace(where.file, where.line, "LogRun");
         EXPECT_TRUE(copyTo(selfDir() + L"LogWriter.exe", m_dir / L"LogWriter.exe"));
         if (!ini.empty()) {
             EXPECT_TRUE(writeFile(m_dir / L"DbgLog.ini", ini));
@@ -21,8 +22,9 @@ public:
     }
 
     // Runs the writer; returns what it printed on its standard output.
-    std::string run(const std::wstring& args, const std::map<std::wstring, std::wstring>& env = {})
+    std::string run(const std::wstring& args, const std::map<std::wstring, std::wstring>& env = {}, Where where = {})
     {
+        const ::testing::ScopedTrace trace(where.file, where.line, "LogRun::run");
         RunOptions options;
         options.currentDir = m_dir.path();
         options.env = env;
@@ -157,11 +159,16 @@ TEST(DbgLogLines, TimePrefixFormats)
     LogRun elapsed(L"elapsed", "");
     writeFile(elapsed.path(L"DbgLog.ini"), "[LOG]\nDestination=2\nTimeDateFormat=3\nLogFile=" +
                                                narrow(elapsed.path(L"log.txt")) + "\n");
+    // The writer pauses 1.2 s between the two entries; on a loaded machine
+    // the second may come later still, never sooner than the pause less one
+    // step of the tick count (10 to 16 ms).
     elapsed.run(L"text a sleep 1200 text b");
     const auto logged = elapsed.logLines();
     ASSERT_EQ(2u, logged.size());
-    EXPECT_TRUE(std::regex_match(logged[0], std::regex(R"(0\.0\d\d: f\(1\).*)"))) << logged[0];
-    EXPECT_TRUE(std::regex_match(logged[1], std::regex(R"(1\.\d\d\d: f\(1\).*)"))) << logged[1];
+    EXPECT_TRUE(std::regex_match(logged[0], std::regex(R"(0\.\d\d\d: f\(1\).*)"))) << logged[0];
+    std::smatch seconds;
+    ASSERT_TRUE(std::regex_match(logged[1], seconds, std::regex(R"((\d+)\.(\d\d\d): f\(1\).*)"))) << logged[1];
+    EXPECT_GE(std::stoi(seconds[1]) * 1000 + std::stoi(seconds[2]), 1200 - 20) << logged[1];
 }
 
 TEST(DbgLogLines, SourceFileFormats)
@@ -254,10 +261,15 @@ TEST(DbgLogDestinations, SecondInstanceCannotShareTheRunFile)
 {
     LogRun run(L"shared", "");
     writeFile(run.path(L"DbgLog.ini"), fileIni(run, 2));
-    Process first = run.startWriter(L"text first sleep 3000");
-    Sleep(1000);
+    const std::wstring release = L"KitLogHold-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE letGo = CreateEventW(nullptr, TRUE, FALSE, release.c_str());
+    Process first = run.startWriter(L"text first hold " + release);
+    // The first instance has its file open once the file exists.
+    ASSERT_TRUE(waitUntil([&] { return exists(run.path(L"log.txt")); }));
     run.run(L"text second");
+    SetEvent(letGo);
     EXPECT_EQ(0, first.wait(20000));
+    CloseHandle(letGo);
     EXPECT_EQ(std::vector<std::string>{"f(1):  [ERR] (f): first"}, run.logLines());
 }
 

@@ -76,6 +76,15 @@ int wmain(int argc, wchar_t** argv)
             Sleep(static_cast<DWORD>(_wtoi(next)));
             ++i;
             continue;
+        } else if (command == L"hold") {
+            // Keeps the run's file open until the test lets go (named event).
+            HANDLE release = CreateEventW(nullptr, TRUE, FALSE, next);
+            if (release) {
+                (void)WaitForSingleObject(release, 60000);
+                CloseHandle(release);
+            }
+            ++i;
+            continue;
         } else {
             continue;
         }

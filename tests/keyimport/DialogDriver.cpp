@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "KitTest.h"
+
 namespace driver {
 
 namespace {
@@ -29,17 +31,14 @@ BOOL CALLBACK matchWindow(HWND window, LPARAM param)
 
 HWND poll(Search s, DWORD timeoutMs)
 {
-    const DWORD start = GetTickCount();
-    do {
-        s.found = nullptr;
-        EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&s));
-        if (s.found) {
-            Sleep(150); // let the dialog finish its initialisation
-            return s.found;
-        }
-        Sleep(50);
-    } while (GetTickCount() - start < timeoutMs);
-    return nullptr;
+    (void)kittest::waitUntil(
+        [&s] {
+            s.found = nullptr;
+            EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&s));
+            return s.found != nullptr;
+        },
+        timeoutMs);
+    return s.found;
 }
 
 } // namespace
@@ -56,12 +55,7 @@ HWND waitOtherDialog(DWORD pid, HWND except, DWORD timeoutMs)
 
 bool waitGone(HWND window, DWORD timeoutMs)
 {
-    const DWORD start = GetTickCount();
-    while (IsWindow(window) && IsWindowVisible(window)) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(50);
-    }
-    return true;
+    return kittest::waitUntil([window] { return !IsWindow(window) || !IsWindowVisible(window); }, timeoutMs);
 }
 
 std::wstring text(HWND window)
@@ -107,10 +101,10 @@ HWND focusOf(HWND window)
     return info.hwndFocus;
 }
 
-void bringToFront(HWND window)
+bool bringToFront(HWND window)
 {
     SetForegroundWindow(window);
-    Sleep(200);
+    return kittest::waitUntil([window] { return GetForegroundWindow() == window; });
 }
 
 void pressKey(WORD virtualKey)
@@ -121,7 +115,6 @@ void pressKey(WORD virtualKey)
     input[1] = input[0];
     input[1].ki.dwFlags = KEYEVENTF_KEYUP;
     SendInput(2, input, sizeof(INPUT));
-    Sleep(150);
 }
 
 void typeText(const std::wstring& value)
@@ -135,7 +128,6 @@ void typeText(const std::wstring& value)
         input[1].ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
         SendInput(2, input, sizeof(INPUT));
     }
-    Sleep(150);
 }
 
 } // namespace driver

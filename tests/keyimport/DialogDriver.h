@@ -1,4 +1,5 @@
 // Drives another process's dialogs and message boxes, as a user would.
+// Nothing here waits a fixed time: callers wait for what they expect.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +9,8 @@
 namespace driver {
 
 // A visible top-level dialog-class window of the process with that caption;
-// null when none shows up in time.
+// null when none shows up in time. A dialog is visible only once its
+// initialisation is done.
 HWND waitDialog(DWORD pid, const std::wstring& caption, DWORD timeoutMs = 10000);
 // Any visible top-level dialog-class window of the process other than `except`.
 HWND waitOtherDialog(DWORD pid, HWND except, DWORD timeoutMs = 10000);
@@ -25,7 +27,7 @@ void setItemText(HWND dialog, int id, const std::wstring& value);
 HWND focusOf(HWND window);
 
 // Real keyboard input to the foreground window.
-void bringToFront(HWND window);
+bool bringToFront(HWND window);
 void pressKey(WORD virtualKey);
 void typeText(const std::wstring& value);
 

@@ -30,8 +30,9 @@ std::string keyBytes(unsigned char seed)
 // files to pick; the program logs every record to log.txt.
 class ImportRun {
 public:
-    explicit ImportRun(const std::wstring& name, bool withRootKey = true) : m_dir(name)
+    explicit ImportRun(const std::wstring& name, bool withRootKey = true, Where where = {}) : m_dir(name)
     {
+        const ::testing::ScopedTrace trace(where.file, where.line, "ImportRun");
         makeDirs(m_dir / L"program");
         makeDirs(m_dir / L"roaming\\ZIVO");
         EXPECT_TRUE(copyTo(binDir() + L"ZIVOEncryptKeyImport.exe", program()));
@@ -50,8 +51,10 @@ public:
     static std::string newKey() { return keyBytes(2); }
 
     // Starts the program and waits for its dialog.
-    HWND open(const std::wstring& caption = kCaptionEn, std::map<std::wstring, std::wstring> env = {})
+    HWND open(const std::wstring& caption = kCaptionEn, std::map<std::wstring, std::wstring> env = {},
+              Where where = {})
     {
+        const ::testing::ScopedTrace trace(where.file, where.line, "ImportRun::open");
         if (!env.count(L"APPDATA")) env[L"APPDATA"] = m_dir / L"roaming";
         RunOptions options;
         options.env = env;
@@ -100,14 +103,25 @@ private:
 };
 
 // Answers a message box and returns its text.
-std::wstring answer(ImportRun& run, int button)
+std::wstring answer(ImportRun& run, int button, Where where = {})
 {
+    const ::testing::ScopedTrace trace(where.file, where.line, "answer");
     HWND box = run.messageBox();
     if (!box) return L"<no message box>";
     const std::wstring shown = driver::messageText(box);
     driver::click(box, button);
-    driver::waitGone(box);
+    EXPECT_TRUE(driver::waitGone(box)) << "the message box stayed";
     return shown;
+}
+
+// Puts the keyboard focus into the path box, as a click there would.
+void focusPathBox(HWND dlg, Where where = {})
+{
+    const ::testing::ScopedTrace trace(where.file, where.line, "focusPathBox");
+    HWND edit = GetDlgItem(dlg, kPathBox);
+    ASSERT_TRUE(driver::bringToFront(dlg));
+    PostMessageW(dlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
+    ASSERT_TRUE(waitUntil([&] { return driver::focusOf(dlg) == edit; }));
 }
 
 std::wstring systemText(DWORD code)
@@ -174,16 +188,13 @@ TEST(KeyImportDialog, OkFollowsThePathBoxAsTheUserTypes)
     ImportRun run(L"typing");
     HWND dlg = run.open();
     ASSERT_NE(nullptr, dlg);
-    HWND edit = GetDlgItem(dlg, kPathBox);
-    driver::bringToFront(dlg);
-    PostMessageW(dlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
-    Sleep(200);
+    focusPathBox(dlg);
     driver::typeText(L"a");
-    EXPECT_EQ(L"a", driver::itemText(dlg, kPathBox));
-    EXPECT_TRUE(okEnabled(dlg));
+    EXPECT_TRUE(waitUntil([&] { return driver::itemText(dlg, kPathBox) == L"a" && okEnabled(dlg); }))
+        << narrow(driver::itemText(dlg, kPathBox));
     driver::pressKey(VK_BACK);
-    EXPECT_EQ(L"", driver::itemText(dlg, kPathBox));
-    EXPECT_FALSE(okEnabled(dlg));
+    EXPECT_TRUE(waitUntil([&] { return driver::itemText(dlg, kPathBox).empty() && !okEnabled(dlg); }))
+        << narrow(driver::itemText(dlg, kPathBox));
 
     // Escape acts as Cancel.
     driver::pressKey(VK_ESCAPE);
@@ -196,10 +207,9 @@ TEST(KeyImportDialog, EnterActsAsOk)
     ImportRun run(L"enter");
     HWND dlg = run.open();
     ASSERT_NE(nullptr, dlg);
-    driver::bringToFront(dlg);
-    PostMessageW(dlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dlg, kPathBox)), TRUE);
-    Sleep(200);
+    focusPathBox(dlg);
     driver::typeText(run.path(L"nothing-here.key"));
+    ASSERT_TRUE(waitUntil([&] { return driver::itemText(dlg, kPathBox) == run.path(L"nothing-here.key"); }));
     driver::pressKey(VK_RETURN);
     HWND box = run.messageBox();
     ASSERT_NE(nullptr, box);
@@ -207,11 +217,10 @@ TEST(KeyImportDialog, EnterActsAsOk)
     EXPECT_EQ(dlg, GetWindow(box, GW_OWNER));
     EXPECT_FALSE(driver::hasButton(box, IDCANCEL));
     driver::click(box, IDOK);
-    driver::waitGone(box);
-    Sleep(200);
+    ASSERT_TRUE(driver::waitGone(box));
     // The focus is back in the path box, the dialog still open.
-    HWND focused = driver::focusOf(dlg);
-    EXPECT_EQ(GetDlgItem(dlg, kPathBox), focused) << GetDlgCtrlID(focused);
+    EXPECT_TRUE(waitUntil([&] { return driver::focusOf(dlg) == GetDlgItem(dlg, kPathBox); }))
+        << GetDlgCtrlID(driver::focusOf(dlg));
     EXPECT_TRUE(IsWindow(dlg));
 
     // The window's close button ends the dialog too.
@@ -268,8 +277,8 @@ TEST(KeyImportFlow, DecliningTheWarningCopiesNothingAndAcceptingImports)
               driver::messageText(box));
     EXPECT_TRUE(driver::hasButton(box, IDCANCEL));
     driver::click(box, IDCANCEL);
-    driver::waitGone(box);
-    Sleep(300);
+    ASSERT_TRUE(driver::waitGone(box));
+    // Still open: OK below brings the warning up again.
     EXPECT_TRUE(IsWindow(dlg));
     EXPECT_EQ(run.newKeyPath(), driver::itemText(dlg, kPathBox));
     EXPECT_TRUE(run.backups().empty());
@@ -294,8 +303,9 @@ TEST(KeyImportFlow, DecliningTheWarningCopiesNothingAndAcceptingImports)
 
 namespace {
 
-void importConfirmed(ImportRun& run, HWND dlg)
+void importConfirmed(ImportRun& run, HWND dlg, Where where = {})
 {
+    const ::testing::ScopedTrace trace(where.file, where.line, "importConfirmed");
     driver::setItemText(dlg, kPathBox, run.newKeyPath());
     driver::click(dlg, IDOK);
     EXPECT_NE(std::wstring::npos, answer(run, IDOK).find(L"Do you want to continue?"));
@@ -362,9 +372,9 @@ TEST(KeyImportDialog, PickingAFileFillsThePathBox)
         if (GetDlgItem(picker, id)) driver::setItemText(picker, id, run.newKeyPath());
     }
     driver::click(picker, IDOK);
-    driver::waitGone(picker);
-    Sleep(300);
-    EXPECT_EQ(run.newKeyPath(), driver::itemText(dlg, kPathBox));
+    ASSERT_TRUE(driver::waitGone(picker));
+    EXPECT_TRUE(waitUntil([&] { return driver::itemText(dlg, kPathBox) == run.newKeyPath(); }))
+        << narrow(driver::itemText(dlg, kPathBox));
     EXPECT_TRUE(okEnabled(dlg));
     driver::click(dlg, IDCANCEL);
     EXPECT_EQ(0, run.exitCode());
@@ -380,8 +390,7 @@ TEST(KeyImportDialog, CancellingTheOpenFileDialogLeavesThePathBox)
     HWND picker = driver::waitOtherDialog(run.pid(), dlg);
     ASSERT_NE(nullptr, picker);
     driver::click(picker, IDCANCEL);
-    driver::waitGone(picker);
-    Sleep(200);
+    ASSERT_TRUE(driver::waitGone(picker));
     EXPECT_EQ(L"typed", driver::itemText(dlg, kPathBox));
     driver::click(dlg, IDCANCEL);
     EXPECT_EQ(0, run.exitCode());

@@ -30,12 +30,17 @@ ScratchDir::~ScratchDir()
     removeTree(m_path);
 }
 
+void pollPause()
+{
+    Sleep(20);
+}
+
 bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();
     while (!condition()) {
         if (GetTickCount() - start > timeoutMs) return condition();
-        Sleep(20);
+        pollPause();
     }
     return true;
 }

@@ -32,6 +32,15 @@ private:
 
 // Polls the condition until it holds or the deadline passes; its last value.
 bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
+// The pause between two looks of a watcher that polls.
+void pollPause();
+
+// The caller's file and line, taken as a default argument, so a helper that
+// checks something reports where it was called from.
+struct Where {
+    const char* file = __builtin_FILE();
+    int line = __builtin_LINE();
+};
 
 void removeTree(const std::wstring& path);
 bool writeFile(const std::wstring& path, const std::string& bytes);

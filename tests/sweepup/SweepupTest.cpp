@@ -101,8 +101,9 @@ public:
     static constexpr int kAllLeftovers = 15;
 
     // Runs the tool; it must end with 0 and print nothing.
-    void sweep(const std::wstring& args, const std::map<std::wstring, std::wstring>& env = {})
+    void sweep(const std::wstring& args, const std::map<std::wstring, std::wstring>& env = {}, Where where = {})
     {
+        const ::testing::ScopedTrace trace(where.file, where.line, "Machine::sweep");
         RunOptions options;
         options.env = env;
         options.currentDir = m_dir.path();

@@ -62,8 +62,9 @@ std::wstring systemFolder()
 // life of the object; the originals are put back afterwards.
 class SystemRecorders {
 public:
-    SystemRecorders()
+    explicit SystemRecorders(Where where = {})
     {
+        const ::testing::ScopedTrace trace(where.file, where.line, "SystemRecorders");
         for (const wchar_t* name : {L"\\msiexec.exe", L"\\taskkill.exe"}) {
             const std::wstring path = systemFolder() + name;
             EXPECT_TRUE(MoveFileExW(path.c_str(), (path + L".kit-original").c_str(), MOVEFILE_REPLACE_EXISTING));
@@ -103,7 +104,7 @@ public:
         m_thread = std::thread([this] {
             while (!m_stop) {
                 EnumWindows(note, reinterpret_cast<LPARAM>(this));
-                Sleep(20);
+                pollPause();
             }
         });
     }
@@ -146,8 +147,9 @@ private:
 
 class UninstallRun {
 public:
-    explicit UninstallRun(const std::wstring& name) : m_dir(name)
+    explicit UninstallRun(const std::wstring& name, Where where = {}) : m_dir(name)
     {
+        const ::testing::ScopedTrace trace(where.file, where.line, "UninstallRun");
         for (const wchar_t* folder : {L"prog", L"install", L"products", L"other", L"cwd\\install"})
             makeDirs(m_dir / folder);
         const std::wstring recorder = selfDir() + L"Recorder.exe";
@@ -282,7 +284,7 @@ public:
         m_thread = std::thread([this] {
             while (!m_stop) {
                 collect(false);
-                Sleep(50);
+                pollPause();
             }
         });
     }
@@ -501,8 +503,9 @@ namespace {
 // Runs "Uninstall /silent" with look-alikes planted beside it and in its
 // current folder, and the flash-memory program missing from the install
 // folder, where a start would show an error box and wait on it.
-void runPlanted(UninstallRun& run)
+void runPlanted(UninstallRun& run, Where where = {})
 {
+    const ::testing::ScopedTrace trace(where.file, where.line, "runPlanted");
     ASSERT_TRUE(DeleteFileW(run.path(L"install\\ZIVOFlash.exe").c_str()));
     ShellWatch shells;
     std::vector<std::wstring> windows;
