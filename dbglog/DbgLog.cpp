@@ -33,6 +33,7 @@ int formatInto(wchar_t* buffer, int room, const wchar_t* format, va_list args)
     return _vsnwprintf_s(buffer, static_cast<size_t>(room), _TRUNCATE, format, args);
 }
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): formats the line's pieces with the runtime's printf family.
 int formatInto(wchar_t* buffer, int room, const wchar_t* format, ...)
 {
     va_list args;
@@ -44,6 +45,7 @@ int formatInto(wchar_t* buffer, int room, const wchar_t* format, ...)
 
 } // namespace
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): the log sites' printf-style entry is the log's interface.
 int DbgLog::write(const LogSite& site, const wchar_t* format, ...)
 {
     if (!isEnabled(site.level)) return 0;

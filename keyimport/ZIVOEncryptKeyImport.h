@@ -6,7 +6,9 @@
 
 #include <string>
 
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the name is fixed by the program's interface.
 HRESULT _importKey();
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the name is fixed by the program's interface.
 std::wstring _getCurDateTime();
 
 // The text of the thread's last Windows error, cut at its last line feed;

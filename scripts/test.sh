@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test of the kit on this machine: installs what is missing,
-# builds the kit and its tests, then runs them under Wine in a fresh sandbox.
+# builds the kit and its tests, runs them under Wine in a fresh sandbox,
+# then checks the code with a second compiler, clang-tidy and cppcheck.
 set -euo pipefail
 # shellcheck source=kit.sh
 source "$(dirname "$0")/kit.sh"
@@ -9,4 +10,6 @@ kit_build
 trap sandbox_stop EXIT
 sandbox_start "$KIT_BUILD/wineprefix-test"
 ctest --test-dir "$KIT_BUILD" --output-on-failure "$@"
-echo "All tests passed in $SECONDS s."
+sandbox_stop
+"$KIT_ROOT/scripts/check-code.sh"
+echo "All tests and code checks passed in $SECONDS s."

@@ -99,13 +99,10 @@ bool hasFinalPath(HANDLE object, const wchar_t* expected)
     const DWORD chars = GetFinalPathNameByHandleW(object, final, kEntryPathChars, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (chars == 0 || chars >= kEntryPathChars) return false;
     // "\\?\C:\..." or "\\?\UNC\server\share\...", compared in plain form.
-    const wchar_t* plain = final;
-    if (wcsncmp(final, L"\\\\?\\UNC\\", 8) == 0) {
-        plain = final + 6;
-        final[6] = L'\\';
-    } else if (wcsncmp(final, L"\\\\?\\", 4) == 0) {
-        plain = final + 4;
-    }
+    if (wcsncmp(final, L"\\\\?\\UNC\\", 8) == 0)
+        return wcsncmp(expected, L"\\\\", 2) == 0 &&
+               CompareStringOrdinal(final + 8, -1, expected + 2, -1, TRUE) == CSTR_EQUAL;
+    const wchar_t* plain = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
     return CompareStringOrdinal(plain, -1, expected, -1, TRUE) == CSTR_EQUAL;
 }
 
