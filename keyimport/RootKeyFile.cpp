@@ -16,9 +16,14 @@ bool isNameTaken(DWORD error)
     return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
+// "name", "name (2)", "name (3)", ... The digits are written by hand: the
+// runtime's number formatting would add its whole printf engine.
 std::wstring numberedName(const std::wstring& name, int number)
 {
-    return number == 1 ? name : name + L" (" + std::to_wstring(number) + L")";
+    if (number == 1) return name;
+    std::wstring digits;
+    for (int rest = number; rest > 0; rest /= 10) digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + rest % 10));
+    return name + L" (" + digits + L")";
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Draws the kit's icon, a white key on a rounded square, into a .ico file
 with 16, 24, 32, 48 and 256 pixel images, each in 8-bit and 32-bit colour.
+The 256 pixel images are stored as PNG, as Windows takes them since Vista:
+uncompressed they would be most of each program's size.
 
     make-icon.py OUT.ico key|uninstall|sweep
 
@@ -8,6 +10,7 @@ The second argument picks the background colour of the program's icon."""
 import math
 import struct
 import sys
+import zlib
 
 COLOURS = {"key": ((20, 70, 160), (30, 150, 190)),
            "uninstall": ((150, 30, 40), (210, 90, 60)),
@@ -84,10 +87,20 @@ def dib32(rows, size):
     return header + pixels + and_mask(rows, size)
 
 
+# The last palette entry stands for "transparent" in the PNG images.
+TRANSPARENT = 255
+
+
 def palette():
     colours = [(r * 51, g * 51, b * 51) for r in range(6) for g in range(6) for b in range(6)]
-    colours += [(round(i * 255 / 39),) * 3 for i in range(40)]
-    return colours[:256]
+    colours += [(round(i * 255 / 38),) * 3 for i in range(39)]
+    return colours + [(0, 0, 0)]
+
+
+def nearest_index(pal, cache, colour):
+    if colour not in cache:
+        cache[colour] = min(range(TRANSPARENT), key=lambda i: sum((pal[i][k] - colour[k]) ** 2 for k in range(3)))
+    return cache[colour]
 
 
 def dib8(rows, size):
@@ -95,9 +108,7 @@ def dib8(rows, size):
     cache = {}
 
     def nearest(c):
-        if c not in cache:
-            cache[c] = min(range(len(pal)), key=lambda i: sum((pal[i][k] - c[k]) ** 2 for k in range(3)))
-        return cache[c]
+        return nearest_index(pal, cache, c)
 
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 8, 0, 0, 0, 0, 256, 0)
     table = b"".join(bytes((b, g, r, 0)) for (r, g, b) in pal)
@@ -109,13 +120,39 @@ def dib8(rows, size):
     return header + table + pixels + and_mask(rows, size)
 
 
+def png(rows, size, bits):
+    """A PNG image: RGBA for 32-bit colour, a palette with a transparent
+    entry for 8-bit colour."""
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+    if bits == 32:
+        header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+        lines = (bytes(c for pixel in row for c in pixel) for row in rows)
+        extra = b""
+    else:
+        pal, cache = palette(), {}
+        header = struct.pack(">IIBBBBB", size, size, 8, 3, 0, 0, 0)
+        lines = (bytes(nearest_index(pal, cache, (r, g, b)) if a >= 128 else TRANSPARENT for (r, g, b, a) in row)
+                 for row in rows)
+        extra = (chunk(b"PLTE", b"".join(bytes(c) for c in pal)) +
+                 chunk(b"tRNS", bytes([255] * TRANSPARENT + [0])))
+    pixels = zlib.compress(b"".join(b"\0" + line for line in lines), 9)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + extra + chunk(b"IDAT", pixels) +
+            chunk(b"IEND", b""))
+
+
 def main():
     out, motif = sys.argv[1], sys.argv[2]
     images = []
     for size in SIZES:
         rows = render(size, motif)
-        images.append((size, 8, dib8(rows, size)))
-        images.append((size, 32, dib32(rows, size)))
+        if size == 256:
+            images.append((size, 8, png(rows, size, 8)))
+            images.append((size, 32, png(rows, size, 32)))
+        else:
+            images.append((size, 8, dib8(rows, size)))
+            images.append((size, 32, dib32(rows, size)))
     data = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for size, bits, blob in images:
