@@ -7,6 +7,8 @@
 #include <cwchar>
 
 #include "LastErrorKeeper.h"
+#include "LineText.h"
+#include "MessageFormat.h"
 
 namespace {
 
@@ -24,26 +26,61 @@ void closeSharedFile()
     if (g_sharedFile) g_sharedFile->close();
 }
 
-// Writes into the rest of a buffer of `room` units; the length written, or -1
-// when the text had to be cut (it is then terminated at room - 1).
-int formatInto(wchar_t* buffer, int room, const wchar_t* format, va_list args)
+const unsigned long long kTicksPerSecond = 10000000; // FILETIME counts 100 ns
+
+// The system time, from the precise clock where the system has one
+// (Windows 8 and later): it is the cheaper of the two to read.
+void readClock(FILETIME* now)
 {
-    if (room <= 0) return -1;
-    buffer[0] = L'\0';
-    return _vsnwprintf_s(buffer, static_cast<size_t>(room), _TRUNCATE, format, args);
+    using ClockReader = VOID(WINAPI*)(LPFILETIME);
+    static ClockReader s_reader = nullptr;
+    if (s_reader == nullptr) {
+        HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+        const FARPROC precise = kernel ? GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime") : nullptr;
+        s_reader = precise ? reinterpret_cast<ClockReader>(reinterpret_cast<void*>(precise)) : &GetSystemTimeAsFileTime;
+    }
+    s_reader(now);
 }
 
-// NOLINTNEXTLINE(cert-dcl50-cpp): formats the line's pieces with the runtime's printf family.
-int formatInto(wchar_t* buffer, int room, const wchar_t* format, ...)
+// The date and time text of one second of local time, made once per second:
+// formatting by locale costs far more than the rest of a line.
+struct SecondText {
+    unsigned long long second = ~0ull; // of the system time
+    int format = -1;
+    wchar_t text[64] = {};
+    int length = 0;
+};
+
+void formatSecond(SecondText& cache, unsigned long long second, int format)
 {
-    va_list args;
-    va_start(args, format);
-    const int n = formatInto(buffer, room, format, args);
-    va_end(args);
-    return n;
+    ULARGE_INTEGER start;
+    start.QuadPart = second * kTicksPerSecond;
+    FILETIME utc = {start.LowPart, start.HighPart};
+    FILETIME local;
+    SYSTEMTIME time = {};
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &time)) GetLocalTime(&time);
+    cache.second = second;
+    cache.format = format;
+    cache.length = 0;
+    const int room = static_cast<int>(sizeof(cache.text) / sizeof(cache.text[0]));
+    // A date or time call that fails adds nothing.
+    if (format == 2) {
+        const int n = GetDateFormatW(LOCALE_USER_DEFAULT, 0, &time, L"yyyy-MM-dd ", cache.text, room);
+        if (n > 0) cache.length += n - 1;
+    }
+    const int n = GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &time, L"HH:mm:ss", cache.text + cache.length, room - cache.length);
+    if (n > 0) cache.length += n - 1;
 }
 
 } // namespace
+
+int DbgLog::s_threshold = DbgLog::kUnread;
+
+int DbgLog::readThreshold()
+{
+    s_threshold = DbgLogConfig::destination() == 0 ? -1 : DbgLogConfig::level();
+    return s_threshold;
+}
 
 // NOLINTNEXTLINE(cert-dcl50-cpp): the log sites' printf-style entry is the log's interface.
 int DbgLog::write(const LogSite& site, const wchar_t* format, ...)
@@ -64,7 +101,7 @@ int DbgLog::writeV(const LogSite& site, const wchar_t* format, va_list args)
     int t = timePrefix(line);
     t += sitePrefix(site, line + t, kLineUnits - t);
 
-    const int message = t < kLineUnits - 1 ? formatInto(line + t, kLineUnits - 1 - t, format, args) : -1;
+    const int message = t < kLineUnits - 1 ? formatMessage(line + t, kLineUnits - 1 - t, format, args) : -1;
     int length;
     if (message < 0 || t + message >= kLineUnits - 1) {
         line[kLineUnits - 2] = L'\n';
@@ -79,7 +116,7 @@ int DbgLog::writeV(const LogSite& site, const wchar_t* format, va_list args)
     if (DbgLogConfig::destination() == 1)
         OutputDebugStringW(line);
     else
-        emit(line);
+        emit(line, length == kLineUnits ? kLineUnits - 1 : length);
     return length;
 }
 
@@ -87,6 +124,7 @@ int DbgLog::timePrefix(wchar_t* buffer)
 {
     const int format = DbgLogConfig::timeDateFormat();
     if (format == 0) return 0;
+    LineText text(buffer, kLineUnits - 1);
 
     if (format == 3) {
         static bool s_started = false;
@@ -96,48 +134,67 @@ int DbgLog::timePrefix(wchar_t* buffer)
             s_started = true;
         }
         const DWORD elapsed = GetTickCount() - s_start;
-        const int n = formatInto(buffer, kLineUnits, L"%u.%03u: ", elapsed / 1000, elapsed % 1000);
-        return n < 0 ? 0 : n;
+        text.putUnsigned(elapsed / 1000);
+        text.put(L'.');
+        text.putUnsigned(elapsed % 1000, 10, 3);
+        text.put(L": ");
+        return text.finish();
     }
 
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    int length = 0;
-    if (format == 2) {
-        const int n = GetDateFormatW(LOCALE_USER_DEFAULT, 0, &now, L"yyyy-MM-dd ", buffer, kLineUnits);
-        if (n > 0) length += n - 1;
-    }
-    const int n = GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &now, L"HH:mm:ss", buffer + length, kLineUnits - length);
-    if (n > 0) length += n - 1;
-    const int ms = formatInto(buffer + length, kLineUnits - length, L".%03d: ", static_cast<int>(now.wMilliseconds));
-    return ms < 0 ? length : length + ms;
+    // One reading of the clock: the second's text from the cache, then the
+    // milliseconds of the same reading.
+    FILETIME now;
+    readClock(&now);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    const unsigned long long second = ticks.QuadPart / kTicksPerSecond;
+    static SecondText s_second;
+    if (s_second.second != second || s_second.format != format) formatSecond(s_second, second, format);
+    for (int i = 0; i < s_second.length; ++i) text.put(s_second.text[i]);
+    text.put(L'.');
+    text.putUnsigned(ticks.QuadPart % kTicksPerSecond / 10000, 10, 3);
+    text.put(L": ");
+    return text.finish();
 }
 
 int DbgLog::sitePrefix(const LogSite& site, wchar_t* buffer, int room)
 {
+    if (room <= 0) return 0;
     const wchar_t* file = site.sourceFile ? site.sourceFile : L"";
     if (DbgLogConfig::sourceFileFormat() == 0) {
         if (const wchar_t* slash = wcsrchr(file, L'\\')) file = slash + 1;
     }
-    const int n = formatInto(buffer, room, L"%s(%d): %s [%s]%s: ", file, site.line,
-                             site.extraText ? site.extraText : L"", levelName(site.level),
-                             site.functionText ? site.functionText : L"");
-    return n < 0 ? (room > 0 ? room - 1 : 0) : n;
+    // "%s(%d): %s [%s]%s: ", cut to room - 1 characters when it does not fit.
+    LineText text(buffer, room - 1);
+    text.put(file);
+    text.put(L'(');
+    text.putSigned(site.line);
+    text.put(L"): ");
+    text.put(site.extraText ? site.extraText : L"");
+    text.put(L" [");
+    text.put(levelName(site.level));
+    text.put(L']');
+    text.put(site.functionText ? site.functionText : L"");
+    text.put(L": ");
+    text.finish();
+    return text.length();
 }
 
-void DbgLog::emit(const wchar_t* line)
+void DbgLog::emit(const wchar_t* line, int length)
 {
+    const std::size_t characters = length > 0 ? static_cast<std::size_t>(length) : 0;
     switch (DbgLogConfig::destination()) {
     case 2:
-        sharedFile().write(line);
+        sharedFile().write(line, characters);
         break;
     case 3: {
         DbgLogFile file(DbgLogConfig::logFile(), L"a", false);
-        file.write(line);
+        file.write(line, characters);
         break;
     }
     case 4:
-        dbgLogWriteNarrow(stderr, line);
+        dbgLogWriteNarrow(stderr, line, characters, false);
         break;
     default:
         break;

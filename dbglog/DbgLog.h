@@ -16,10 +16,14 @@ public:
     // The log sites' only entry; 0 when the entry is filtered out.
     static int write(const LogSite& site, const wchar_t* format, ...);
 
+    // The level filter. Once the settings are read it is one cached test:
+    // an entry passes when its level is at most the threshold (-1 when
+    // Destination is 0, so nothing passes).
     static bool isEnabled(LogLevel level)
     {
-        if (DbgLogConfig::destination() == 0) return false;
-        return level <= DbgLogConfig::level();
+        const int threshold = s_threshold;
+        if (level > threshold) return false;
+        return threshold != kUnread || readThreshold() >= level;
     }
 
     // Builds the line in a 512-unit stack buffer and routes it; returns the
@@ -27,8 +31,18 @@ public:
     static int writeV(const LogSite& site, const wchar_t* format, va_list args);
     static int timePrefix(wchar_t* buffer);
     static int sitePrefix(const LogSite& site, wchar_t* buffer, int room);
-    static void emit(const wchar_t* line);
+    // `length`: the line's characters, line feed included.
+    static void emit(const wchar_t* line, int length);
     static DbgLogFile& sharedFile();
+
+private:
+    // Before the first entry: higher than any level, so the first test
+    // reads the settings.
+    static constexpr int kUnread = 0x7fffffff;
+    static int s_threshold;
+
+    // Reads Destination, and Level only when Destination is not 0.
+    static int readThreshold();
 };
 
 // A site is built only when its level passes, so a filtered site costs the

@@ -257,6 +257,22 @@ TEST(DbgLogDestinations, StandardErrorStream)
     EXPECT_EQ("f(1):  [ERR] (f): one\r\nf(1):  [ERR] (f): two\r\n", readFile(run.path(L"stderr.txt")));
 }
 
+// Files hold the bytes a text-mode stream stores: every line feed, those
+// inside a message included, as carriage return and line feed; a carriage
+// return of the message's own stays as it is. The run's file is buffered,
+// flushed or not, and whole when the program ends.
+TEST(DbgLogDestinations, FilesHoldTextModeLineEnds)
+{
+    const std::string expected = "f(1):  [ERR] (f): a\r\nb\r\r\nc\r\nf(1):  [ERR] (f): d\r\n";
+    for (const char* settings : {"Destination=2\r\nFlush=0", "Destination=2\r\nFlush=1", "Destination=3"}) {
+        LogRun run(L"lineends", "");
+        writeFile(run.path(L"DbgLog.ini"), "[LOG]\r\n" + std::string(settings) + "\r\nTimeDateFormat=0\r\nLogFile=" +
+                                                narrow(run.path(L"log.txt")) + "\r\n");
+        run.run(L"lines text d");
+        EXPECT_EQ(expected, readFile(run.path(L"log.txt"))) << settings;
+    }
+}
+
 TEST(DbgLogDestinations, SecondInstanceCannotShareTheRunFile)
 {
     LogRun run(L"shared", "");

@@ -57,6 +57,9 @@ int wmain(int argc, wchar_t** argv)
         } else if (command == L"text") {
             ++i;
             result = DbgLog::write(kPlainSite, L"%s", next);
+        } else if (command == L"lines") {
+            // Line feeds inside a message, and one carriage return of its own.
+            result = DbgLog::write(kPlainSite, L"%s", L"a\nb\r\nc");
         } else if (command == L"wide") {
             result = DbgLog::write(kPlainSite, L"%s", L"A\u00e9\u0100\U0001F600Z");
         } else if (command == L"levels") {
