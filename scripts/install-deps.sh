@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     wine wine64 fonts-wine xvfb xdotool wixl googletest cmake python3 imagemagick
-    libspdlog-dev libfmt-dev clang clang-tidy cppcheck
+    libspdlog-dev libfmt-dev clang clang-tidy cppcheck osslsigncode openssl zip unzip
 )
 
 missing=()
