@@ -1,18 +1,33 @@
 #!/usr/bin/env bash
-# The kit's main job: installs what is missing, builds the kit, prepares a
-# throwaway Windows environment with a demo user whose root key exists and a
-# sample key to pick, saves screenshots of the key import in English and
-# French (build/screenshots/), then opens the key import on your display.
-# Without a display it plays one import with real key presses instead.
+# The kit's main jobs, each in a throwaway Windows environment. First the
+# user's: a demo user whose root key exists and a sample key to pick;
+# screenshots of the key import in English and French (build/screenshots/);
+# then the key import on your display, or, without one, one import played
+# with real key presses. Then the administrator's: the product installed
+# as a machine would have it, removed with Uninstall.exe /silent and
+# Sweepup.exe /Uninstall, and a before-and-after table (demo-removal.sh).
+#   run.sh            both
+#   run.sh removal    the removal only
 # Every wait is on a window appearing or a program ending, with a deadline.
 set -euo pipefail
 # shellcheck source=kit.sh
 source "$(dirname "$0")/kit.sh"
+# shellcheck source=demo-removal.sh
+source "$KIT_ROOT/scripts/demo-removal.sh"
 build="$KIT_BUILD"
 user_display=${DISPLAY:-}
+job=${1:-all}
+case "$job" in
+all | removal) ;;
+*) echo "usage: run.sh [removal]" >&2; exit 2 ;;
+esac
 
 kit_build
 trap sandbox_stop EXIT
+if [ "$job" = removal ]; then
+    demo_removal
+    exit 0
+fi
 sandbox_start "$build/wineprefix-demo"
 
 # The kit installed where the product would put it; the demo user's keys.
@@ -81,6 +96,8 @@ if [ -z "$user_display" ]; then
     kit_step "the key import ending" timeout 30 tail --pid="$import_pid" -f /dev/null
     ls -1 "$roaming"
     cmp -s "$profile/Sample.key" "$roaming/ZIVORoot.key" && echo "The root key is now Sample.key; the old one is backed up."
+    sandbox_stop
+    demo_removal
     exit 0
 fi
 
@@ -94,3 +111,6 @@ kit_step "registry: managed windows" \
 echo "Opening the key import on $DISPLAY (sample key: C:\\users\\$(whoami)\\Sample.key)"
 "$WINE64" "$program"
 ls -1 "$roaming"
+sandbox_stop
+unset DISPLAY # the removal runs on a private display of its own
+demo_removal

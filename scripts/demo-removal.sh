@@ -1,0 +1,167 @@
+# Sourced by run.sh: the administrator's job, shown in a sandbox of its own.
+# The product is installed as a machine would have it, with the tests'
+# fixtures (the eleven real packages of tests/uninstall/make-packages.sh and
+# the stand-in programs of tests/uninstall/Recorder.cpp); then
+# "Uninstall.exe /silent" and "Sweepup.exe /Uninstall" run, and a table
+# shows what was installed, running or present before, after the one and
+# after the other. Nothing outside the sandbox is touched.
+
+DEMO_CODES=(
+    "{4CA564D7-4F81-4C2C-9429-6609A57D26A5}" "{9B739684-14D2-447F-865E-28E21576139A}"
+    "{F9B424D4-51A1-40E0-8EB1-1B9097AF9811}" "{897B5A9B-25C7-4C20-BD6A-C13EA4397A6A}"
+    "{3A041F1F-A2AC-4453-A057-829C89692083}" "{67A0279B-3337-4BC2-AA79-56C802EAA72F}"
+    "{343C5F9C-35D1-4F4B-A04B-BF246FA1A19C}" "{9815A65A-DD46-44B9-A088-819C3D10C058}"
+    "{79910CD7-CD3A-415F-9CE5-A178A44EB618}" "{43f6bc7b-7cd0-464c-bbad-5b25a5e89027}"
+    "{1A23B247-C9CF-43F5-A7AE-6B1FF4BDB52A}"
+)
+DEMO_INSTALL_FILES=(DataMigrate.exe MigrateCore.dll RecoveryTool.exe RecoveryCore.dll SensorDecrypt.dll TemplateStore.dat)
+DEMO_UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
+DEMO_ENTRY="$DEMO_UNINSTALL_KEY\\ZIVO{24919A8D-2502-49CA-B37B-C348EE6E708C}"
+DEMO_RUN_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+DEMO_PROFILES=(alice bob)
+
+demo_reg() { "$WINE64" reg "$@" >/dev/null 2>&1; }
+
+# Lays the product out as a machine would have it.
+demo_install() {
+    local c="$WINEPREFIX/drive_c" fixtures="$KIT_BUILD/tests" code i name
+    demo_install_dir="$c/Program Files/HALVERN/Dactyra"
+    demo_records="$c/Deploy/records.txt"
+    mkdir -p "$demo_install_dir" "$c/Deploy" "$c/Packages"
+    # The administrator's copies of the two tools.
+    cp "$KIT_BUILD/bin/Uninstall.exe" "$KIT_BUILD/bin/Sweepup.exe" "$c/Deploy/"
+    # Eleven real Windows Installer packages.
+    cp "$fixtures"/packages/package*.msi "$c/Packages/"
+    for i in $(seq 0 10); do
+        kit_step "package $i" "$WINE64" msiexec /i "C:\\Packages\\package$i.msi" /qn
+    done
+    demo_reg add "$DEMO_ENTRY" /v DisplayName /t REG_SZ /d "HALVERN Dactyra" /f
+    # The install folder: its six leftovers, the flash-memory program and
+    # the product's programs (stand-ins that record what is done to them).
+    for name in "${DEMO_INSTALL_FILES[@]}"; do echo "product file" > "$demo_install_dir/$name"; done
+    chmod a-w "$demo_install_dir/TemplateStore.dat"
+    for name in ZIVOFlash ZIVOTray ZIVOVault ZIVOMain ZIVOEnroll; do
+        cp "$fixtures/Recorder.exe" "$demo_install_dir/$name.exe"
+    done
+    demo_reg add 'HKLM\Software\HALVERN\ZIVO' /v InstallPath /t REG_SZ /d 'C:\Program Files\HALVERN\Dactyra\' /f
+    # Two users' data, their profile folders stored as Windows stores them.
+    for i in 0 1; do
+        name=${DEMO_PROFILES[$i]}
+        mkdir -p "$c/users/$name/AppData/Roaming/ZIVO"
+        echo "root key" > "$c/users/$name/AppData/Roaming/ZIVO/ZIVORoot.key"
+        echo "settings" > "$c/users/$name/AppData/Roaming/ZIVO/settings.dat"
+        demo_reg add "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-7000-700$i" \
+            /v ProfileImagePath /t REG_EXPAND_SZ /d "%SystemDrive%\\users\\$name" /f
+    done
+    # Shared, log and all-users data; shortcuts; autostart values.
+    mkdir -p "$c/users/Public/ZIVO/ZIVOlogs" "$c/ProgramData/Halvern/ZIVO"
+    echo "shared" > "$c/users/Public/ZIVO/shared.dat"
+    echo "log" > "$c/users/Public/ZIVO/ZIVOlogs/today.log"
+    echo "all users" > "$c/ProgramData/Halvern/ZIVO/templates.dat"
+    local menu="$c/ProgramData/Microsoft/Windows/Start Menu/Programs"
+    mkdir -p "$menu/HALVERN/Utilities" "$menu/Startup"
+    for name in "HALVERN/Utilities/Dactyra.lnk" "HALVERN/Utilities/Recovery Tool.lnk" \
+        "Startup/ZIVO Vault.lnk" "Startup/ZIVO Tray.lnk"; do
+        echo "shortcut" > "$menu/$name"
+    done
+    demo_reg add "$DEMO_RUN_KEY" /v ZIVOVaultService /t REG_SZ /d 'C:\Program Files\HALVERN\Dactyra\ZIVOVault.exe' /f
+    demo_reg add "$DEMO_RUN_KEY" /v ZIVOAgent /t REG_SZ /d 'C:\Program Files\HALVERN\Dactyra\ZIVOTray.exe' /f
+    # The product running: the tray with its window, the vault, main and
+    # enrolment programs.
+    for name in ZIVOTray ZIVOVault ZIVOMain ZIVOEnroll; do
+        RECORDER_LOG='C:\Deploy\records.txt' "$WINE64" "C:\\Program Files\\HALVERN\\Dactyra\\$name.exe" >/dev/null 2>&1 &
+    done
+    timeout 30 xdotool search --sync --name '^ZIVOTray$' >/dev/null
+    kit_wait_until 30 demo_all_running
+}
+
+# How many Wine processes of this sandbox run the program.
+demo_running() {
+    local count=0 pid
+    for pid in $(pgrep -f "$1" 2>/dev/null || true); do
+        { tr '\0' '\n' < "/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && count=$((count + 1))
+    done
+    echo "$count"
+}
+demo_all_running() {
+    local name
+    for name in ZIVOTray.exe ZIVOVault.exe ZIVOMain.exe ZIVOEnroll.exe; do
+        [ "$(demo_running "$name")" -ge 1 ] || return 1
+    done
+}
+demo_count_files() { # folder
+    local count
+    [ -d "$1" ] || { echo "gone"; return; }
+    count=$(find "$1" -maxdepth 1 -type f | wc -l)
+    if [ "$count" -eq 1 ]; then echo "1 file"; else echo "$count files"; fi
+}
+
+# One line per item: "name|state".
+demo_survey() {
+    local c="$WINEPREFIX/drive_c" code installed=0 name present=0 running=0
+    for code in "${DEMO_CODES[@]}"; do
+        demo_reg query "$DEMO_UNINSTALL_KEY\\${code^^}" && installed=$((installed + 1))
+    done
+    echo "Windows Installer packages|$installed of 11 installed"
+    if demo_reg query "$DEMO_ENTRY"; then echo "uninstall entry ZIVO{24919A8D-...}|present"; else echo "uninstall entry ZIVO{24919A8D-...}|gone"; fi
+    if xdotool search --name '^ZIVOTray$' >/dev/null 2>&1; then echo "tray window ZIVOTray|open"; else echo "tray window ZIVOTray|closed"; fi
+    for name in ZIVOTray ZIVOVault ZIVOMain ZIVOEnroll; do
+        [ "$(demo_running "$name.exe")" -ge 1 ] && running=$((running + 1))
+    done
+    echo "ZIVOTray, ZIVOVault, ZIVOMain, ZIVOEnroll|$running of 4 running"
+    if grep -q "^ZIVOFlash.exe| /close|event=1 signalled=1" "$demo_records" 2>/dev/null; then
+        echo "ZIVOFlash.exe /close|ran while ZIVO_FLASH_EVENT existed"
+    else
+        echo "ZIVOFlash.exe /close|not run"
+    fi
+    for name in "${DEMO_PROFILES[@]}"; do
+        echo "$name: AppData\\Roaming\\ZIVO|$(demo_count_files "$c/users/$name/AppData/Roaming/ZIVO")"
+    done
+    echo "Users\\Public\\ZIVO|$(demo_count_files "$c/users/Public/ZIVO")"
+    echo "Users\\Public\\ZIVO\\ZIVOlogs|$(demo_count_files "$c/users/Public/ZIVO/ZIVOlogs")"
+    echo "ProgramData\\Halvern\\ZIVO (all users)|$(demo_count_files "$c/ProgramData/Halvern/ZIVO")"
+    for name in "${DEMO_INSTALL_FILES[@]}"; do [ -e "$demo_install_dir/$name" ] && present=$((present + 1)); done
+    echo "install folder: the six leftover files|$present of 6"
+    present=0
+    local menu="$c/ProgramData/Microsoft/Windows/Start Menu/Programs"
+    for name in "HALVERN/Utilities/Dactyra.lnk" "HALVERN/Utilities/Recovery Tool.lnk" \
+        "Startup/ZIVO Vault.lnk" "Startup/ZIVO Tray.lnk"; do
+        [ -e "$menu/$name" ] && present=$((present + 1))
+    done
+    echo "shortcuts (Start menu, Startup)|$present of 4"
+    present=0
+    for name in ZIVOVaultService ZIVOAgent; do demo_reg query "$DEMO_RUN_KEY" /v "$name" && present=$((present + 1)); done
+    echo "Run values ZIVOVaultService, ZIVOAgent|$present of 2"
+}
+
+demo_removal() {
+    echo
+    echo "== The administrator's job: removing the product"
+    sandbox_start "$KIT_BUILD/wineprefix-removal"
+    demo_install
+    local before after_uninstall after_sweep status
+    before=$(demo_survey)
+
+    echo "Running: C:\\Deploy\\Uninstall.exe /silent"
+    status=0
+    (cd "$WINEPREFIX/drive_c/Deploy" && RECORDER_LOG='C:\Deploy\records.txt' \
+        timeout 300 "$WINE64" 'C:\Deploy\Uninstall.exe' /silent >/dev/null 2>&1) || status=$?
+    echo "  exit code $status"
+    after_uninstall=$(demo_survey)
+
+    echo "Running: C:\\Deploy\\Sweepup.exe /Uninstall"
+    status=0
+    timeout 300 "$WINE64" 'C:\Deploy\Sweepup.exe' /Uninstall >/dev/null 2>&1 || status=$?
+    echo "  exit code $status"
+    after_sweep=$(demo_survey)
+
+    echo
+    echo "| item | before | after Uninstall.exe /silent | after Sweepup.exe /Uninstall |"
+    echo "|---|---|---|---|"
+    paste -d'\t' <(echo "$before") <(echo "$after_uninstall" | cut -d'|' -f2) <(echo "$after_sweep" | cut -d'|' -f2) |
+        awk -F'\t' '{ split($1, item, "|"); printf "| %s | %s | %s | %s |\n", item[1], item[2], $2, $3 }'
+    echo
+    echo "The all-users folder stays under Wine only: Wine has no all-users profile directory"
+    echo "(GetAllUsersProfileDirectoryW fails), so Sweepup has no such folder to sweep."
+    sandbox_stop
+}
