@@ -6,14 +6,6 @@
 # shows what was installed, running or present before, after the one and
 # after the other. Nothing outside the sandbox is touched.
 
-DEMO_CODES=(
-    "{4CA564D7-4F81-4C2C-9429-6609A57D26A5}" "{9B739684-14D2-447F-865E-28E21576139A}"
-    "{F9B424D4-51A1-40E0-8EB1-1B9097AF9811}" "{897B5A9B-25C7-4C20-BD6A-C13EA4397A6A}"
-    "{3A041F1F-A2AC-4453-A057-829C89692083}" "{67A0279B-3337-4BC2-AA79-56C802EAA72F}"
-    "{343C5F9C-35D1-4F4B-A04B-BF246FA1A19C}" "{9815A65A-DD46-44B9-A088-819C3D10C058}"
-    "{79910CD7-CD3A-415F-9CE5-A178A44EB618}" "{43f6bc7b-7cd0-464c-bbad-5b25a5e89027}"
-    "{1A23B247-C9CF-43F5-A7AE-6B1FF4BDB52A}"
-)
 DEMO_INSTALL_FILES=(DataMigrate.exe MigrateCore.dll RecoveryTool.exe RecoveryCore.dll SensorDecrypt.dll TemplateStore.dat)
 DEMO_UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
 DEMO_ENTRY="$DEMO_UNINSTALL_KEY\\ZIVO{24919A8D-2502-49CA-B37B-C348EE6E708C}"
@@ -32,6 +24,7 @@ demo_install() {
     cp "$KIT_BUILD/bin/Uninstall.exe" "$KIT_BUILD/bin/Sweepup.exe" "$c/Deploy/"
     # Eleven real Windows Installer packages.
     cp "$fixtures"/packages/package*.msi "$c/Packages/"
+    mapfile -t demo_codes < "$fixtures/packages/codes.txt"
     for i in $(seq 0 10); do
         kit_step "package $i" "$WINE64" msiexec /i "C:\\Packages\\package$i.msi" /qn
     done
@@ -99,7 +92,7 @@ demo_count_files() { # folder
 # One line per item: "name|state".
 demo_survey() {
     local c="$WINEPREFIX/drive_c" code installed=0 name present=0 running=0
-    for code in "${DEMO_CODES[@]}"; do
+    for code in "${demo_codes[@]}"; do
         demo_reg query "$DEMO_UNINSTALL_KEY\\${code^^}" && installed=$((installed + 1))
     done
     echo "Windows Installer packages|$installed of 11 installed"

@@ -415,6 +415,25 @@ std::wstring dateTimeText(const SYSTEMTIME& base, int seconds)
     return text;
 }
 
+// The dialog, with the new key named and OK pressed, and the warning that
+// came up (null when none did).
+struct Warned {
+    HWND dialog;
+    HWND warning;
+};
+
+Warned openToWarning(ImportRun& run, Where where = {})
+{
+    const ::testing::ScopedTrace trace(where.file, where.line, "openToWarning");
+    Warned warned{run.open(), nullptr};
+    if (!warned.dialog) return warned;
+    driver::setItemText(warned.dialog, kPathBox, run.newKeyPath());
+    driver::click(warned.dialog, IDOK);
+    warned.warning = run.messageBox();
+    EXPECT_NE(nullptr, warned.warning) << "no warning";
+    return warned;
+}
+
 bool isBackupName(const std::wstring& name)
 {
     return std::regex_match(narrow(name), std::regex(R"(ZIVORoot\.key \d{4}-\d\d-\d\d \d\d-\d\d-\d\d( \(\d+\))?)"));
@@ -464,11 +483,7 @@ TEST(KeyImportSafety, WarningHoldsTheDialogAndTheCheckedKeyIsImported)
 {
     ImportRun run(L"owned");
     writeFile(run.path(L"text.key"), "this is not a key");
-    HWND dlg = run.open();
-    ASSERT_NE(nullptr, dlg);
-    driver::setItemText(dlg, kPathBox, run.newKeyPath());
-    driver::click(dlg, IDOK);
-    HWND warning = run.messageBox();
+    const auto [dlg, warning] = openToWarning(run);
     ASSERT_NE(nullptr, warning);
     EXPECT_EQ(dlg, GetWindow(warning, GW_OWNER));
     EXPECT_FALSE(IsWindowEnabled(dlg));
@@ -485,11 +500,7 @@ TEST(KeyImportSafety, WarningHoldsTheDialogAndTheCheckedKeyIsImported)
 TEST(KeyImportSafety, CancelThatReachesTheDialogDuringTheWarningCancels)
 {
     ImportRun run(L"cancelled");
-    HWND dlg = run.open();
-    ASSERT_NE(nullptr, dlg);
-    driver::setItemText(dlg, kPathBox, run.newKeyPath());
-    driver::click(dlg, IDOK);
-    HWND warning = run.messageBox();
+    const auto [dlg, warning] = openToWarning(run);
     ASSERT_NE(nullptr, warning);
     // Both posted to the dialog's thread: the Cancel is handled first.
     driver::click(dlg, IDCANCEL);
@@ -505,11 +516,7 @@ TEST(KeyImportSafety, CancelThatReachesTheDialogDuringTheWarningCancels)
 TEST(KeyImportSafety, KeyChangedAfterTheCheckIsRefusedAndNothingIsLeft)
 {
     ImportRun run(L"changed");
-    HWND dlg = run.open();
-    ASSERT_NE(nullptr, dlg);
-    driver::setItemText(dlg, kPathBox, run.newKeyPath());
-    driver::click(dlg, IDOK);
-    HWND warning = run.messageBox();
+    const HWND warning = openToWarning(run).warning;
     ASSERT_NE(nullptr, warning);
     ASSERT_TRUE(writeFile(run.newKeyPath(), "this is not a key"));
     driver::click(warning, IDOK);

@@ -344,18 +344,27 @@ private:
 
 } // namespace
 
+namespace {
+
+// The eleven packages, installed for real.
+void installPackages(Where where = {})
+{
+    const ::testing::ScopedTrace trace(where.file, where.line, "installPackages");
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    for (int i = 0; i < 11; ++i) {
+        const std::wstring msi = selfDir() + L"packages\\package" + std::to_wstring(i) + L".msi";
+        ASSERT_EQ(0u, MsiInstallProductW(msi.c_str(), L"")) << i;
+    }
+}
+
+} // namespace
+
 TEST(UninstallSequence, RemovesRealPackagesStopsProgramsAndCyclesTheShell)
 {
     OwnWindow window;
     SystemRecorders recorders;
     UninstallRun run(L"full");
-    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-
-    // The eleven packages, installed for real.
-    for (int i = 0; i < 11; ++i) {
-        const std::wstring msi = selfDir() + L"packages\\package" + std::to_wstring(i) + L".msi";
-        ASSERT_EQ(0u, MsiInstallProductW(msi.c_str(), L"")) << i;
-    }
+    ASSERT_NO_FATAL_FAILURE(installPackages());
     const std::wstring markers = L"C:\\Program Files\\ZIVOTest\\";
     for (const auto& code : kSubCodes) ASSERT_TRUE(regKeyExists(kUninstallKey + upper(code))) << narrow(code);
     ASSERT_TRUE(exists(markers + kMainCode.substr(1, 36) + L"\\marker.txt"));
@@ -524,11 +533,7 @@ TEST(UninstallPlanted, SystemProgramsRemoveThePackagesAndSilentShowsNothing)
 {
     OwnWindow window;
     UninstallRun run(L"planted");
-    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-    for (int i = 0; i < 11; ++i) {
-        const std::wstring msi = selfDir() + L"packages\\package" + std::to_wstring(i) + L".msi";
-        ASSERT_EQ(0u, MsiInstallProductW(msi.c_str(), L"")) << i;
-    }
+    ASSERT_NO_FATAL_FAILURE(installPackages());
     runPlanted(run);
     for (const auto& code : kSubCodes) EXPECT_FALSE(regKeyExists(kUninstallKey + upper(code))) << narrow(code);
     EXPECT_FALSE(regKeyExists(kUninstallKey + kMainCode));

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds eleven real Windows Installer packages with wixl, one per product
 # code the uninstaller removes; each installs a marker file under
-# C:\Program Files\ZIVOTest\<code>\.   make-packages.sh OUTPUT_FOLDER
+# C:\Program Files\ZIVOTest\<code>\. codes.txt beside them lists the
+# codes, one per package in order.   make-packages.sh OUTPUT_FOLDER
 set -euo pipefail
 out=$1
 mkdir -p "$out"
@@ -14,6 +15,7 @@ codes=(
     "{1A23B247-C9CF-43F5-A7AE-6B1FF4BDB52A}"
 )
 echo "marker" > "$out/marker.txt"
+printf '%s\n' "${codes[@]}" > "$out/codes.txt"
 for i in "${!codes[@]}"; do
     code=${codes[$i]}
     dir=$(echo "$code" | tr -d '{}' | tr 'a-f' 'A-F')
