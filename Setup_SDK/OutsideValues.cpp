@@ -20,8 +20,9 @@ std::size_t namePart(const wchar_t* text)
     return text[n] == L'\\' ? n : 0;
 }
 
-} // namespace
-
+// True for a path that names its drive or share: "X:\..." or
+// "\\server\share\...". Relative, drive-relative, rooted ("\...") and
+// device paths ("\\?\", "\\.\") are not.
 bool isAbsolutePath(const wchar_t* path)
 {
     if (isLetter(path[0]) && path[1] == L':' && path[2] == L'\\') return true;
@@ -33,6 +34,8 @@ bool isAbsolutePath(const wchar_t* path)
     if (serverChars == 1 && (server[0] == L'?' || server[0] == L'.')) return false;
     return namePart(server + serverChars + 1) != 0;
 }
+
+} // namespace
 
 bool pathFromRegistryValue(DWORD type, const wchar_t (&raw)[kRegistryTextChars], DWORD bytes,
                            wchar_t (&path)[kRegistryTextChars])

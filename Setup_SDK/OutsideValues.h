@@ -10,11 +10,6 @@
 // Registry strings are read into 512 bytes: 255 characters and the terminator.
 inline constexpr std::size_t kRegistryTextChars = 256;
 
-// True for a path that names its drive or share: "X:\..." or
-// "\\server\share\...". Relative, drive-relative, rooted ("\...") and
-// device paths ("\\?\", "\\.\") are not.
-bool isAbsolutePath(const wchar_t* path);
-
 // A registry value, as read into a zero-filled 512-byte buffer with the type
 // and byte count the registry gave, taken as a path: a REG_SZ, or a
 // REG_EXPAND_SZ with its references expanded, terminated inside the buffer,

@@ -54,6 +54,21 @@ bool markForDeletion(HANDLE object)
     return SetFileInformationByHandle(object, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }
 
+// True when the open object's final path, links resolved, is `expected`
+// (compared without regard to case).
+bool hasFinalPath(HANDLE object, const wchar_t* expected)
+{
+    wchar_t final[kEntryPathChars];
+    const DWORD chars = GetFinalPathNameByHandleW(object, final, kEntryPathChars, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (chars == 0 || chars >= kEntryPathChars) return false;
+    // "\\?\C:\..." or "\\?\UNC\server\share\...", compared in plain form.
+    if (wcsncmp(final, L"\\\\?\\UNC\\", 8) == 0)
+        return wcsncmp(expected, L"\\\\", 2) == 0 &&
+               CompareStringOrdinal(final + 8, -1, expected + 2, -1, TRUE) == CSTR_EQUAL;
+    const wchar_t* plain = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
+    return CompareStringOrdinal(plain, -1, expected, -1, TRUE) == CSTR_EQUAL;
+}
+
 // Opens an entry of the held folder by its name, relative to the folder's
 // handle, as itself: a link there is not followed where the platform can
 // open links as themselves.
@@ -111,19 +126,6 @@ void removeEntry(HANDLE folder, const wchar_t* folderPath, const FILE_ID_BOTH_DI
 }
 
 } // namespace
-
-bool hasFinalPath(HANDLE object, const wchar_t* expected)
-{
-    wchar_t final[kEntryPathChars];
-    const DWORD chars = GetFinalPathNameByHandleW(object, final, kEntryPathChars, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (chars == 0 || chars >= kEntryPathChars) return false;
-    // "\\?\C:\..." or "\\?\UNC\server\share\...", compared in plain form.
-    if (wcsncmp(final, L"\\\\?\\UNC\\", 8) == 0)
-        return wcsncmp(expected, L"\\\\", 2) == 0 &&
-               CompareStringOrdinal(final + 8, -1, expected + 2, -1, TRUE) == CSTR_EQUAL;
-    const wchar_t* plain = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
-    return CompareStringOrdinal(plain, -1, expected, -1, TRUE) == CSTR_EQUAL;
-}
 
 void removeFolder(const std::wstring& folder)
 {

@@ -22,7 +22,3 @@ std::wstring getRoamingDataPath(const std::wstring& identifier);
 // than eight characters. Best effort: a profile that cannot be read is
 // skipped and the walk goes on.
 void removeRoamingData();
-
-// True when the open object's final path, links resolved, is `expected`
-// (compared without regard to case).
-bool hasFinalPath(HANDLE object, const wchar_t* expected);
