@@ -18,10 +18,19 @@ const DWORD kMaxModules = 1024;
 const int kParameterChars = 200;
 const wchar_t kExeSuffix[] = L".exe";
 
+// The last error of a failed call, which is never taken for success.
+DWORD lastErrorOr(DWORD fallback)
+{
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+
 // Starts a program through the shell with no user interface of the shell's
 // own: a program that cannot be started shows no error box, so a silent run
-// never waits on one. The process handle when asked for and given.
-UniqueHandle startProgram(const wchar_t* file, const wchar_t* parameters, int show, bool keepProcess)
+// never waits on one. The process handle when asked for and given; the
+// start's error when the start failed, else 0.
+UniqueHandle startProgram(const wchar_t* file, const wchar_t* parameters, int show, bool keepProcess,
+                          DWORD* startError = nullptr)
 {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
@@ -30,7 +39,11 @@ UniqueHandle startProgram(const wchar_t* file, const wchar_t* parameters, int sh
     info.lpFile = file;
     info.lpParameters = parameters;
     info.nShow = show;
-    if (!ShellExecuteExW(&info)) return UniqueHandle();
+    if (!ShellExecuteExW(&info)) {
+        if (startError) *startError = lastErrorOr(ERROR_GEN_FAILURE);
+        return UniqueHandle();
+    }
+    if (startError) *startError = ERROR_SUCCESS;
     return UniqueHandle(info.hProcess);
 }
 
@@ -92,7 +105,11 @@ void stopProductProcesses()
 {
     enableDebugPrivilege();
     // The tray program is asked first, so it can put its things away.
-    if (HWND tray = FindWindowW(nullptr, WINDOW_TRAY)) SendMessageW(tray, WM_CLOSE, 0, 0);
+    // A window that does not answer in time, or hangs, is passed over.
+    if (HWND tray = FindWindowW(nullptr, WINDOW_TRAY)) {
+        DWORD_PTR ignored = 0;
+        (void)SendMessageTimeoutW(tray, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kTrayAnswerMs, &ignored);
+    }
 
     UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return;
@@ -120,45 +137,69 @@ void terminateAndWait(DWORD processId)
 {
     UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
     if (!process) return;
-    if (TerminateProcess(process.get(), 0)) (void)WaitForSingleObject(process.get(), INFINITE);
+    // Limited: a process that does not end stops nothing after it.
+    if (TerminateProcess(process.get(), 0)) (void)WaitForSingleObject(process.get(), kTerminationWaitMs);
 }
 
-DWORD findProcessByModulePath(const char* substring)
+bool isWindowsFolderModule(const char* path, const char* windowsFolder, const char* moduleName)
 {
+    std::size_t folderChars = strlen(windowsFolder);
+    if (folderChars > 0 && windowsFolder[folderChars - 1] == '\\') --folderChars; // "C:\" as the Windows folder
+    if (folderChars == 0 || strlen(path) != folderChars + 1 + strlen(moduleName)) return false;
+    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path, static_cast<int>(folderChars), windowsFolder,
+                       static_cast<int>(folderChars)) != CSTR_EQUAL)
+        return false;
+    return path[folderChars] == '\\' && strcmp(path + folderChars + 1, moduleName) == 0;
+}
+
+UniqueHandle findProcessByModulePath(const char* moduleName, DWORD access)
+{
+    char windowsFolder[MAX_PATH] = {};
+    const UINT folderChars = GetWindowsDirectoryA(windowsFolder, MAX_PATH);
+    if (folderChars == 0 || folderChars >= MAX_PATH) return UniqueHandle();
     DWORD ids[kMaxProcessIds] = {};
     DWORD idBytes = 0;
-    if (!EnumProcesses(ids, sizeof(ids), &idBytes)) return 0;
+    if (!EnumProcesses(ids, sizeof(ids), &idBytes)) return UniqueHandle();
     const DWORD idCount = idBytes / sizeof(DWORD);
     for (DWORD i = 0; i < idCount && i < kMaxProcessIds; ++i) {
-        UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]));
+        if (ids[i] == 0) continue;
+        UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | access, FALSE, ids[i]));
         if (!process) continue;
         HMODULE modules[kMaxModules] = {};
         DWORD moduleBytes = 0;
         char path[MAX_PATH] = {};
         if (!EnumProcessModules(process.get(), modules, sizeof(modules), &moduleBytes)) continue;
         if (!GetModuleFileNameExA(process.get(), modules[0], path, MAX_PATH)) continue;
-        if (strstr(path, substring)) return ids[i];
+        if (isWindowsFolderModule(path, windowsFolder, moduleName)) return process;
     }
-    return 0;
+    return UniqueHandle();
 }
 
-void startAndWait(const wchar_t* file, const wchar_t* parameters)
+DWORD startAndWait(const wchar_t* file, const wchar_t* parameters)
 {
-    const UniqueHandle process = startProgram(file, parameters, SW_SHOWDEFAULT, true);
-    if (process) (void)WaitForSingleObject(process.get(), INFINITE);
+    DWORD startError = ERROR_SUCCESS;
+    const UniqueHandle process = startProgram(file, parameters, SW_SHOWDEFAULT, true, &startError);
+    if (startError != ERROR_SUCCESS) return startError;
+    // Started without a process to wait on: its outcome cannot be known.
+    if (!process) return ERROR_INVALID_HANDLE;
+    if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) return lastErrorOr(ERROR_GEN_FAILURE);
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process.get(), &exitCode)) return lastErrorOr(ERROR_GEN_FAILURE);
+    return exitCode;
 }
 
-void removePackage(int mode, const wchar_t* productCode)
+DWORD removePackage(int mode, const wchar_t* productCode)
 {
     wchar_t msiExec[MAX_PATH];
     wchar_t parameters[kParameterChars];
-    if (systemProgramPath(EXE_MSIEXEC, msiExec) && buildRemoveParameters(mode, productCode, parameters, kParameterChars))
-        startAndWait(msiExec, parameters);
+    if (!systemProgramPath(EXE_MSIEXEC, msiExec)) return ERROR_FILENAME_EXCED_RANGE;
+    if (!buildRemoveParameters(mode, productCode, parameters, kParameterChars)) return ERROR_INSUFFICIENT_BUFFER;
+    return startAndWait(msiExec, parameters);
 }
 
-void removeSubPackages(int mode)
+void removeSubPackages(int mode, RemovalOutcome& outcome)
 {
-    for (const wchar_t* code : SUB_PRODUCT_CODES) removePackage(mode, code);
+    for (const wchar_t* code : SUB_PRODUCT_CODES) outcome.add(removePackage(mode, code));
 }
 
 void killShell()
@@ -177,7 +218,8 @@ void startShell()
 
 void terminateShell()
 {
-    const DWORD shell = findProcessByModulePath(MODULE_EXPLORER);
-    UniqueHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, shell));
-    if (process) (void)TerminateProcess(process.get(), 0);
+    // Through the handle whose path was checked: a process id found once
+    // and opened again could name another process by then.
+    const UniqueHandle shell = findProcessByModulePath(MODULE_EXPLORER, PROCESS_TERMINATE);
+    if (shell) (void)TerminateProcess(shell.get(), 0);
 }

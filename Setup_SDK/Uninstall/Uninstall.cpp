@@ -1,6 +1,7 @@
 // Removes the product: stops its programs, closes the flash-memory program,
 // removes the ten sub-packages and the main package, deletes the uninstall
-// entry and cycles the Windows shell. No window, no message; exit code 0.
+// entry and cycles the Windows shell. No window, no message. The exit code
+// is what the package removals gave, in Windows Installer's own codes.
 #include <windows.h>
 
 #include <cwchar>
@@ -34,7 +35,8 @@ void runFlashClose()
 {
     UniqueHandle event(CreateEventW(nullptr, TRUE, TRUE, EVENT_FLASH));
     wchar_t flashPath[MAX_PATH];
-    if (flashProgramPath(flashPath)) startAndWait(flashPath, ARGS_FLASH_CLOSE);
+    // Its outcome is not a removal's: it does not reach the exit code.
+    if (flashProgramPath(flashPath)) (void)startAndWait(flashPath, ARGS_FLASH_CLOSE);
 }
 
 void deleteUninstallEntry()
@@ -50,8 +52,7 @@ void restartShell()
     UniqueHandle shell;
     for (int tries = 0; tries < 2 && !shell; ++tries) {
         Sleep(2000);
-        const DWORD shellId = findProcessByModulePath(MODULE_EXPLORER);
-        if (shellId != 0) shell.reset(OpenProcess(PROCESS_ALL_ACCESS, FALSE, shellId));
+        shell = findProcessByModulePath(MODULE_EXPLORER, SYNCHRONIZE);
         if (!shell) startShell();
     }
     shell.reset();
@@ -73,10 +74,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     enableDebugPrivilege();
     stopProductProcesses();
     runFlashClose();
-    removeSubPackages(silentMode);
+    // Every step runs whatever a removal gave; only the exit code tells.
+    RemovalOutcome removals;
+    removeSubPackages(silentMode, removals);
     killShell();
-    removePackage(silentMode, PRODUCT_CODE_MAIN);
+    removals.add(removePackage(silentMode, PRODUCT_CODE_MAIN));
     deleteUninstallEntry();
     restartShell();
-    return 0;
+    return static_cast<int>(removals.exitCode());
 }

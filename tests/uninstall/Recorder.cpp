@@ -8,6 +8,7 @@
 #include <msi.h>
 #include <tlhelp32.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,30 @@ int removeForReal()
     return static_cast<int>(MsiConfigureProductW(args.substr(x + 3).c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT));
 }
 
+// The exit code the test asks for this removal, by product code:
+// RECORDER_MSI_EXITS holds "{code}=number" pairs joined by ";". 1605 (not
+// installed) for any other code.
+int chosenExitCode()
+{
+    wchar_t chosen[2048] = {};
+    if (!GetEnvironmentVariableW(L"RECORDER_MSI_EXITS", chosen, 2048)) return 1605;
+    const std::wstring args = arguments();
+    const size_t x = args.find(L"/X ");
+    if (x == std::wstring::npos) return 1639;
+    const std::wstring key = args.substr(x + 3) + L"=";
+    const std::wstring pairs = std::wstring(L";") + chosen;
+    const size_t at = pairs.find(L";" + key);
+    return at == std::wstring::npos ? 1605 : _wtoi(pairs.c_str() + at + 1 + key.size());
+}
+
+// Owns a window titled as the tray's and never answers it: no message loop.
+int hungTray(HINSTANCE instance)
+{
+    CreateWindowW(L"STATIC", L"ZIVOTray", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, instance, nullptr);
+    Sleep(60000);
+    return 7;
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
@@ -124,7 +149,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     if (lower == L"msiexec.exe") {
         record(L"path=" + path);
         wchar_t pass[8] = {};
-        return GetEnvironmentVariableW(L"RECORDER_REAL_MSIEXEC", pass, 8) ? removeForReal() : 1605;
+        return GetEnvironmentVariableW(L"RECORDER_REAL_MSIEXEC", pass, 8) ? removeForReal() : chosenExitCode();
     }
     if (lower == L"taskkill.exe") {
         record(L"path=" + path);
@@ -144,6 +169,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
         return 7;
     }
     if (g_name == L"ZIVOTray.exe") return tray(instance);
+    if (g_name == L"HungTray.exe") return hungTray(instance);
     // A product program: runs until it is ended.
     Sleep(60000);
     return 7;

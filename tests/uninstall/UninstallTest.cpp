@@ -150,7 +150,8 @@ public:
     explicit UninstallRun(const std::wstring& name, Where where = {}) : m_dir(name)
     {
         const ::testing::ScopedTrace trace(where.file, where.line, "UninstallRun");
-        for (const wchar_t* folder : {L"prog", L"install", L"products", L"other", L"cwd\\install"})
+        for (const wchar_t* folder :
+             {L"prog", L"install", L"products", L"other", L"cwd\\install", L"lookalike\\explorer.exe"})
             makeDirs(m_dir / folder);
         const std::wstring recorder = selfDir() + L"Recorder.exe";
         EXPECT_TRUE(copyTo(binDir() + L"Uninstall.exe", m_dir / L"prog\\Uninstall.exe"));
@@ -161,7 +162,8 @@ public:
               L"cwd\\MsiExec.exe", L"cwd\\taskkill.exe", L"cwd\\explorer.exe", L"cwd\\ZIVOFlash.exe",
               L"cwd\\install\\ZIVOFlash.exe", L"install\\ZIVOFlash.exe", L"products\\ZIVOTray.exe",
               L"products\\ZIVOVault.exe", L"products\\ZIVOMain.exe", L"products\\ZIVOEnroll.exe",
-              L"other\\ZIVOMAIN.EXE"})
+              L"products\\HungTray.exe", L"other\\ZIVOMAIN.EXE", L"lookalike\\myexplorer.exe",
+              L"lookalike\\explorer.exe\\tool.exe"})
             EXPECT_TRUE(copyTo(recorder, m_dir / name));
         regDeleteTree(kProductKey);
         regSetString(kProductKey, L"InstallPath", m_dir / L"install\\");
@@ -182,9 +184,10 @@ public:
     // Runs the uninstaller with the given text after its quoted path (or
     // right after it, with no blank, when `joined`). Any window it shows is
     // noted in `windows` and closed, so a run that would wait on it ends.
+    // A run not ended by the deadline counts as -1.
     int run(const std::wstring& args, bool realMsiexec, bool joined = false,
             std::vector<std::wstring>* windows = nullptr,
-            const std::map<std::wstring, std::wstring>& env = {})
+            const std::map<std::wstring, std::wstring>& env = {}, DWORD deadlineMs = 120000)
     {
         RunOptions options;
         options.currentDir = m_dir / L"cwd";
@@ -195,7 +198,7 @@ public:
             quote(m_dir / L"prog\\Uninstall.exe") + (args.empty() || joined ? L"" : L" ") + args;
         Process uninstall = start(line, options);
         WindowWatch watch(uninstall.pid);
-        const int code = uninstall.wait(120000);
+        const int code = uninstall.wait(deadlineMs);
         watch.stop();
         if (windows) *windows = watch.seen();
         return code;
@@ -303,6 +306,11 @@ public:
         if (m_thread.joinable()) m_thread.join();
     }
     size_t runningBefore() const { return count([](const Shell& s) { return s.before; }); }
+    // Shells that ran before the run (Wine's desktop) and have ended since.
+    size_t endedBefore() const
+    {
+        return count([](const Shell& s) { return s.before && WaitForSingleObject(s.handle, 0) == WAIT_OBJECT_0; });
+    }
     size_t started() const { return count([](const Shell& s) { return !s.before; }); }
     // Shells that ended with exit code 0, as a termination by the uninstaller leaves them.
     size_t terminated() const
@@ -375,11 +383,19 @@ TEST(UninstallSequence, RemovesRealPackagesStopsProgramsAndCyclesTheShell)
     Process enroll = run.startProduct(L"products\\ZIVOEnroll.exe");
     Process otherCase = run.startProduct(L"other\\ZIVOMAIN.EXE");
     ASSERT_TRUE(waitUntil([] { return FindWindowW(nullptr, L"ZIVOTray") != nullptr; })) << "the tray did not start";
+    // Look-alikes of the shell: a name that ends in it, a folder named so.
+    Process lookAlike = run.startProduct(L"lookalike\\myexplorer.exe");
+    Process inFolder = run.startProduct(L"lookalike\\explorer.exe\\tool.exe");
     ShellWatch shells;
     ASSERT_GE(shells.runningBefore(), 1u) << "no desktop shell to cycle";
 
     EXPECT_EQ(0, run.run(L"/SILENT", true));
     shells.stop();
+    // Only the Windows folder's explorer.exe is the shell: the look-alikes
+    // and Wine's desktop (system32\explorer.exe) run on.
+    EXPECT_TRUE(lookAlike.running());
+    EXPECT_TRUE(inFolder.running());
+    EXPECT_EQ(0u, shells.endedBefore());
 
     // The tray was asked first, while the other programs still ran; then the
     // four were terminated (exit code 0 from the termination).
@@ -440,7 +456,20 @@ struct ModeCase {
     const char* prefix;
     const char* installPath; // how the install folder is stored
     size_t flashStarts;
+    // What the removals give, as "index=code" pairs (0 to 9 the sub-packages,
+    // 10 the main package; 1605 for the others), and the exit code expected.
+    std::vector<std::pair<int, int>> removalCodes;
+    int exitCode;
 };
+
+// The recorders' exit codes by product code.
+std::wstring recorderExits(const std::vector<std::pair<int, int>>& removalCodes)
+{
+    std::wstring pairs;
+    for (const auto& [index, code] : removalCodes)
+        pairs += (index < 10 ? kSubCodes[index] : kMainCode) + L"=" + std::to_wstring(code) + L";";
+    return pairs;
+}
 
 void storeInstallPath(const std::string& how, const std::wstring& folder)
 {
@@ -476,23 +505,26 @@ TEST(UninstallSequence, SwitchSelectsTheModeAndOnlyAWholeAbsoluteInstallFolderSt
 {
     OwnWindow window;
     SystemRecorders recorders;
+    // Every step runs whatever the removals give; the exit code is the first
+    // failure's, else a restart started (1641), else one needed (3010).
     const ModeCase cases[] = {
-        {L"/silent", true, "/quiet /X ", "expandable", 1},
-        {L"/silent x", false, "/passive /X ", "unterminated", 0},
-        {L"-silent", false, "/passive /X ", "dword", 0},
-        {L"", false, "/passive /X ", "too long", 0},
-        {L"/Silent", false, "/quiet /X ", "missing", 0},
-        {L"", false, "/passive /X ", "relative", 0},
-        {L"", false, "/passive /X ", "empty", 0},
+        {L"/silent", true, "/quiet /X ", "expandable", 1, {}, 0},
+        {L"/silent x", false, "/passive /X ", "unterminated", 0, {{3, 1603}}, 1603},
+        {L"-silent", false, "/passive /X ", "dword", 0, {{1, 1618}, {10, 1603}}, 1618},
+        {L"", false, "/passive /X ", "too long", 0, {{2, 3010}}, 3010},
+        {L"/Silent", false, "/quiet /X ", "missing", 0, {{2, 3010}, {6, 1641}, {8, 3010}}, 1641},
+        {L"", false, "/passive /X ", "relative", 0, {{4, 3010}, {10, 1603}}, 1603},
+        {L"", false, "/passive /X ", "empty", 0, {{0, 0}, {9, 0}, {10, 0}}, 0},
     };
     for (const ModeCase& c : cases) {
-        SCOPED_TRACE(narrow(c.args) + " / " + c.installPath);
+        SCOPED_TRACE(narrow(c.args) + " / " + c.installPath + " / exit " + std::to_string(c.exitCode));
         UninstallRun run(L"mode");
         storeInstallPath(c.installPath, run.path(L""));
         ShellWatch shells;
         std::wstring folder = run.path(L"");
         folder.pop_back();
-        EXPECT_EQ(0, run.run(c.args, false, c.joined, nullptr, {{L"KIT_TEST_FOLDER", folder}}));
+        EXPECT_EQ(c.exitCode, run.run(c.args, false, c.joined, nullptr,
+                                      {{L"KIT_TEST_FOLDER", folder}, {L"RECORDER_MSI_EXITS", recorderExits(c.removalCodes)}}));
         shells.stop();
         EXPECT_EQ(UninstallRun::removals(c.prefix), run.msiexecArgs());
         // Only ever from the install folder; never a planted program beside
@@ -504,7 +536,29 @@ TEST(UninstallSequence, SwitchSelectsTheModeAndOnlyAWholeAbsoluteInstallFolderSt
         EXPECT_GE(shells.started(), 1u);
         EXPECT_LE(shells.started(), 3u);
         EXPECT_GE(shells.terminated(), 1u);
+        EXPECT_EQ(0u, shells.endedBefore());
     }
+}
+
+// Any user can own a window titled as the tray's. One that never answers
+// gets its close request with a time limit, and the removal goes on.
+TEST(UninstallSequence, ATrayWindowThatNeverAnswersHoldsNothingUp)
+{
+    OwnWindow window;
+    SystemRecorders recorders;
+    UninstallRun run(L"hung");
+    Process hung = run.startProduct(L"products\\HungTray.exe");
+    ASSERT_TRUE(waitUntil([] { return FindWindowW(nullptr, L"ZIVOTray") != nullptr; })) << "no hung window";
+    ShellWatch shells;
+    // The window's program lives a minute: a run that waited for its
+    // answer would miss the deadline.
+    EXPECT_EQ(0, run.run(L"/silent", false, false, nullptr, {}, 45000));
+    shells.stop();
+    EXPECT_EQ(UninstallRun::removals("/quiet /X "), run.msiexecArgs());
+    EXPECT_EQ(1u, run.count("ZIVOFlash.exe"));
+    EXPECT_FALSE(regKeyExists(kEntryKey));
+    EXPECT_TRUE(hung.running()) << "not a product program, yet ended";
+    TerminateProcess(hung.process, 0);
 }
 
 namespace {
@@ -512,17 +566,19 @@ namespace {
 // Runs "Uninstall /silent" with look-alikes planted beside it and in its
 // current folder, and the flash-memory program missing from the install
 // folder, where a start would show an error box and wait on it.
-void runPlanted(UninstallRun& run, Where where = {})
+// Its exit code.
+int runPlanted(UninstallRun& run, Where where = {})
 {
     const ::testing::ScopedTrace trace(where.file, where.line, "runPlanted");
-    ASSERT_TRUE(DeleteFileW(run.path(L"install\\ZIVOFlash.exe").c_str()));
+    EXPECT_TRUE(DeleteFileW(run.path(L"install\\ZIVOFlash.exe").c_str()));
     ShellWatch shells;
     std::vector<std::wstring> windows;
-    EXPECT_EQ(0, run.run(L"/silent", false, false, &windows));
+    const int code = run.run(L"/silent", false, false, &windows);
     shells.stop();
     EXPECT_EQ(std::vector<std::wstring>{}, windows);
     for (const Record& r : run.records()) ADD_FAILURE() << r.name << " ran: " << r.detail;
     EXPECT_FALSE(regKeyExists(kEntryKey));
+    return code;
 }
 
 } // namespace
@@ -534,7 +590,7 @@ TEST(UninstallPlanted, SystemProgramsRemoveThePackagesAndSilentShowsNothing)
     OwnWindow window;
     UninstallRun run(L"planted");
     ASSERT_NO_FATAL_FAILURE(installPackages());
-    runPlanted(run);
+    EXPECT_EQ(0, runPlanted(run));
     for (const auto& code : kSubCodes) EXPECT_FALSE(regKeyExists(kUninstallKey + upper(code))) << narrow(code);
     EXPECT_FALSE(regKeyExists(kUninstallKey + kMainCode));
     EXPECT_FALSE(exists(L"C:\\Program Files\\ZIVOTest\\" + kMainCode.substr(1, 36)));
@@ -543,10 +599,14 @@ TEST(UninstallPlanted, SystemProgramsRemoveThePackagesAndSilentShowsNothing)
 // With native overrides for msiexec and taskkill and the system folder's
 // own (built-in) files in place, Wine's search takes a bare name from beside
 // the program or the current folder: the look-alikes there would run. The
-// system programs cannot start in this setting; the run goes on without them.
+// system programs cannot start in this setting; the run goes on without
+// them, and a removal that could not start is a failure, with the start's
+// error as the exit code.
 TEST(UninstallPlantedNative, LookAlikesThatABareNameWouldFindNeverRun)
 {
     OwnWindow window;
     UninstallRun run(L"planted-native");
-    runPlanted(run);
+    const int code = runPlanted(run);
+    EXPECT_NE(0, code);
+    for (int done : {1605, 1641, 3010}) EXPECT_NE(done, code);
 }

@@ -8,7 +8,10 @@
 #include "CommandLine.h"
 #include "OutsideValues.h"
 #include "ProcessControl.h"
+#include "RemovalOutcome.h"
 #include "SetupConstants.h"
+
+#include <vector>
 
 namespace {
 
@@ -84,9 +87,13 @@ TEST(OutsideValues, OnlyWholeAbsoluteStringsArePaths)
     EXPECT_EQ(L"C:\\Program Files\\HALVERN\\", pathOf(REG_SZ, RawValue(L"C:\\Program Files\\HALVERN\\")));
     EXPECT_EQ(L"\\\\server\\share\\ZIVO\\", pathOf(REG_SZ, RawValue(L"\\\\server\\share\\ZIVO\\")));
     EXPECT_EQ(L"d:\\x", pathOf(REG_SZ, RawValue(L"d:\\x")));
+    // Forward slashes stand for backslashes, as the system takes them.
+    EXPECT_EQ(L"C:/Users/erin", pathOf(REG_SZ, RawValue(L"C:/Users/erin")));
+    EXPECT_EQ(L"//server/share/ZIVO/", pathOf(REG_SZ, RawValue(L"//server/share/ZIVO/")));
     for (const wchar_t* notAbsolute : {L"", L"ZIVO\\", L".\\ZIVO\\", L"\\ZIVO\\", L"C:ZIVO\\", L"C:", L"1:\\x",
                                        L"\\\\server\\", L"\\\\server\\share", L"\\\\\\share\\x", L"\\\\?\\C:\\x\\",
-                                       L"\\\\.\\pipe\\x", L"%SystemDrive%\\Users\\x"})
+                                       L"\\\\.\\pipe\\x", L"%SystemDrive%\\Users\\x", L"/Users/erin", L"//?/C:/x/",
+                                       L"//./pipe/x", L"\\\\server/share"})
         EXPECT_EQ(L"<missing>", pathOf(REG_SZ, RawValue(notAbsolute))) << kittestNarrow(notAbsolute);
 
     // Other types, whatever their bytes read as.
@@ -147,4 +154,56 @@ TEST(SystemPrograms, StartedByFullPathFromTheSystemFolders)
     // A name that would not fit leaves nothing to start.
     EXPECT_FALSE(systemProgramPath(std::wstring(MAX_PATH, L'x').c_str(), path));
     EXPECT_STREQ(L"", path);
+}
+
+TEST(RemovalOutcome, FirstFailureInRunOrderElseTheRestartStartedElseTheOneNeeded)
+{
+    struct Case {
+        std::vector<DWORD> codes;
+        DWORD exitCode;
+    };
+    const Case cases[] = {
+        {{}, 0},
+        {{0, 1605, 0}, 0},
+        {{1605, 3010, 0}, 3010},
+        {{3010, 1641, 3010}, 1641},
+        {{1641, 0}, 1641},
+        {{0, 1618, 1603}, 1618},
+        {{3010, 1603, 1641}, 1603},
+        {{1605, ERROR_PATH_NOT_FOUND, 1603}, ERROR_PATH_NOT_FOUND}, // a start that failed
+        {{1602}, 1602},
+    };
+    for (const Case& c : cases) {
+        RemovalOutcome outcome;
+        for (DWORD code : c.codes) outcome.add(code);
+        std::string codes;
+        for (DWORD code : c.codes) codes += std::to_string(code) + " ";
+        EXPECT_EQ(c.exitCode, outcome.exitCode()) << codes;
+    }
+}
+
+TEST(ShellLookup, OnlyTheWindowsFoldersExplorerIsTheShell)
+{
+    struct Case {
+        const char* path;
+        const char* windowsFolder;
+        bool shell;
+    };
+    const Case cases[] = {
+        {"C:\\windows\\explorer.exe", "C:\\windows", true},
+        {"c:\\WINDOWS\\explorer.exe", "C:\\Windows", true}, // the folder in any case
+        {"C:\\explorer.exe", "C:\\", true},
+        {"C:\\windows\\Explorer.exe", "C:\\windows", false}, // the name byte for byte
+        {"C:\\windows\\system32\\explorer.exe", "C:\\windows", false},
+        {"C:\\Users\\Public\\myexplorer.exe", "C:\\windows", false},
+        {"C:\\windows\\myexplorer.exe", "C:\\windows", false},
+        {"C:\\x\\explorer.exe\\tool.exe", "C:\\windows", false},
+        {"C:\\windowsexplorer.exe", "C:\\windows", false},
+        {"C:\\windows\\explorer.exe ", "C:\\windows", false},
+        {"D:\\windows\\explorer.exe", "C:\\windows", false},
+        {"", "C:\\windows", false},
+        {"\\explorer.exe", "", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.shell, isWindowsFolderModule(c.path, c.windowsFolder, MODULE_EXPLORER)) << c.path << " in " << c.windowsFolder;
 }
