@@ -11,22 +11,28 @@ bool isLetter(wchar_t c)
     return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
 }
 
-// Length of a name up to the next backslash; 0 when it is empty or the
-// text ends before the backslash.
+// The system takes a forward slash for a backslash in a path.
+bool isSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+// Length of a name up to the next separator; 0 when it is empty or the
+// text ends before the separator.
 std::size_t namePart(const wchar_t* text)
 {
     std::size_t n = 0;
-    while (text[n] != L'\0' && text[n] != L'\\') ++n;
-    return text[n] == L'\\' ? n : 0;
+    while (text[n] != L'\0' && !isSeparator(text[n])) ++n;
+    return isSeparator(text[n]) ? n : 0;
 }
 
 // True for a path that names its drive or share: "X:\..." or
-// "\\server\share\...". Relative, drive-relative, rooted ("\...") and
-// device paths ("\\?\", "\\.\") are not.
+// "\\server\share\...", with either slash. Relative, drive-relative, rooted
+// ("\...") and device paths ("\\?\", "\\.\") are not.
 bool isAbsolutePath(const wchar_t* path)
 {
-    if (isLetter(path[0]) && path[1] == L':' && path[2] == L'\\') return true;
-    if (path[0] != L'\\' || path[1] != L'\\') return false;
+    if (isLetter(path[0]) && path[1] == L':' && isSeparator(path[2])) return true;
+    if (!isSeparator(path[0]) || !isSeparator(path[1])) return false;
     const wchar_t* server = path + 2;
     const std::size_t serverChars = namePart(server);
     if (serverChars == 0) return false;

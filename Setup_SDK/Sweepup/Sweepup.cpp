@@ -12,6 +12,7 @@
 #include "OutsideValues.h"
 #include "SetupConstants.h"
 #include "FolderRemoval.h"
+#include "HeldFolder.h"
 #include "SweepupConstants.h"
 
 namespace {
@@ -71,9 +72,10 @@ void deleteInstallFiles()
     if (!readRegistryPath(KEY_PRODUCT, VALUE_INSTALL_PATH, KEY_READ, folder)) return;
     for (int index = INSTALL_FOLDER_FILE_COUNT - 1; index >= 0; --index) {
         wchar_t path[MAX_PATH];
-        if (!joinText(path, static_cast<const wchar_t*>(folder), INSTALL_FOLDER_FILES[index])) continue;
-        (void)SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-        (void)DeleteFileW(path);
+        // Through the folder the joined path names, so a folder stored
+        // without its trailing backslash still misses the six files.
+        if (joinText(path, static_cast<const wchar_t*>(folder), INSTALL_FOLDER_FILES[index]))
+            deleteFileAt(path, AttributeReset::SingleLinkOnly);
     }
 }
 
@@ -96,7 +98,7 @@ bool buildShortcutFolder(std::wstring& folder, LANGID language)
 void deleteShortcut(const std::wstring& folder, const wchar_t* name)
 {
     const std::wstring path = folder + name;
-    if (path.size() < MAX_PATH) (void)DeleteFileW(path.c_str());
+    if (path.size() < MAX_PATH) deleteFileAt(path.c_str(), AttributeReset::Never); // a read-only shortcut stays
 }
 
 void deleteRunValue(const wchar_t* name)

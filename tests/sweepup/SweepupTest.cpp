@@ -3,6 +3,9 @@
 // files and registry checked after each run.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "KitTest.h"
 
 using namespace kittest;
@@ -183,6 +186,38 @@ TEST(SweepupProfiles, NamesLongerThanEightCharactersHaveTheirDataSwept)
     EXPECT_TRUE(isDirectory(machine.path(L"profiles\\S-1-5-21-4001\\AppData\\Roaming\\ZIVO")));
 }
 
+// Another process deletes profiles while the tool sweeps: the others are
+// all swept, none shifted out of the walk.
+TEST(SweepupProfiles, ProfilesDeletedDuringTheWalkMissNoOther)
+{
+    Machine machine(L"walk");
+    std::vector<std::wstring> kept, deleted;
+    std::vector<std::wstring> keptData;
+    for (int i = 0; i < 300; ++i) {
+        const std::wstring sid = L"S-1-5-21-9" + std::to_wstring(1000 + i);
+        const std::wstring data = machine.addProfile(sid);
+        makeFile(data + L"\\a.dat");
+        if (i % 3 == 0) {
+            kept.push_back(sid);
+            keptData.push_back(data);
+        } else {
+            deleted.push_back(sid);
+        }
+    }
+    // Once the sweep has begun (the first profile's data is gone), the
+    // others' keys go, from the front of the list.
+    std::atomic<bool> began{false};
+    std::thread deleter([&] {
+        began = waitUntil([&] { return !exists(keptData[0]); }, 60000);
+        if (began)
+            for (const std::wstring& sid : deleted) regDeleteTree(kProfileList + sid);
+    });
+    machine.sweep(L"/Uninstall");
+    deleter.join();
+    ASSERT_TRUE(began) << "the sweep never began";
+    for (size_t i = 0; i < kept.size(); ++i) EXPECT_FALSE(exists(keptData[i])) << narrow(kept[i]);
+}
+
 TEST(SweepupSharedFolders, LogFolderGoesBeforeItsParentAndSubfoldersStay)
 {
     {
@@ -201,6 +236,29 @@ TEST(SweepupSharedFolders, LogFolderGoesBeforeItsParentAndSubfoldersStay)
         EXPECT_FALSE(exists(kPublicLogs + L"\\a.log"));
         EXPECT_FALSE(exists(kPublic + L"\\data.dat"));
         EXPECT_TRUE(exists(kPublicLogs + L"\\old\\b.log"));
+    }
+    {
+        // A process standing in a folder (a console left open there) keeps
+        // only the folder itself; its files go all the same.
+        Machine machine(L"stood-in");
+        const std::wstring roaming = machine.addProfile(L"S-1-5-21-3001");
+        makeFile(kPublicLogs + L"\\a.log", FILE_ATTRIBUTE_READONLY);
+        makeFile(kPublic + L"\\data.dat");
+        makeFile(roaming + L"\\settings.dat");
+        ASSERT_TRUE(copyTo(selfDir() + L"Recorder.exe", machine.path(L"stander.exe")));
+        std::vector<Process> standers;
+        for (const std::wstring& folder : {kPublicLogs, roaming}) {
+            RunOptions options;
+            options.currentDir = folder;
+            standers.push_back(start(quote(machine.path(L"stander.exe")), options));
+        }
+        for (const Process& stander : standers) ASSERT_TRUE(stander.running());
+        machine.sweep(L"/Uninstall");
+        EXPECT_FALSE(exists(kPublicLogs + L"\\a.log"));
+        EXPECT_FALSE(exists(roaming + L"\\settings.dat"));
+        EXPECT_FALSE(exists(kPublic + L"\\data.dat"));
+        EXPECT_TRUE(isDirectory(kPublicLogs)); // stood in: it cannot go
+        for (const Process& stander : standers) TerminateProcess(stander.process, 0);
     }
 }
 
@@ -290,6 +348,18 @@ TEST(SweepupOutsideValues, OnlyWholeAbsolutePathsAreSwept)
     makeFile(machine.path(L"profiles\\expanded\\AppData\\Roaming\\ZIVO\\gone.dat"));
     const std::wstring after = machine.addProfile(L"S-1-5-21-7005");
     makeFile(after + L"\\gone.dat");
+    // The profile folder in its 8.3 form, and with forward slashes: the
+    // same folders, swept.
+    const std::wstring longName = machine.path(L"profiles\\long profile name");
+    makeFile(longName + L"\\AppData\\Roaming\\ZIVO\\gone.dat");
+    wchar_t shortName[MAX_PATH] = {};
+    ASSERT_GT(GetShortPathNameW(longName.c_str(), shortName, MAX_PATH), 0u);
+    ASSERT_NE(longName, shortName);
+    machine.addProfileText(L"S-1-5-21-7006", REG_SZ, shortName);
+    std::wstring slashed = machine.path(L"profiles\\slashed");
+    makeFile(slashed + L"\\AppData\\Roaming\\ZIVO\\gone.dat");
+    for (wchar_t& c : slashed) c = c == L'\\' ? L'/' : c;
+    machine.addProfileText(L"S-1-5-21-7007", REG_SZ, slashed);
 
     for (const wchar_t* name : kInstallFiles) makeFile(machine.path(L"install\\") + name);
     regSetString(kProductKey, L"InstallPath", L"install\\");
@@ -300,6 +370,8 @@ TEST(SweepupOutsideValues, OnlyWholeAbsolutePathsAreSwept)
     EXPECT_TRUE(exists(L"C:\\AppData\\Roaming\\ZIVO\\canary.dat"));
     EXPECT_FALSE(exists(machine.path(L"profiles\\expanded\\AppData\\Roaming\\ZIVO")));
     EXPECT_FALSE(exists(after)) << "the walk stopped at a bad value";
+    EXPECT_FALSE(exists(longName + L"\\AppData\\Roaming\\ZIVO")) << narrow(shortName);
+    EXPECT_FALSE(exists(machine.path(L"profiles\\slashed\\AppData\\Roaming\\ZIVO")));
     for (const wchar_t* name : kInstallFiles) EXPECT_TRUE(exists(machine.path(L"install\\") + name)) << narrow(name);
     removeTree(L"C:\\AppData");
 
@@ -330,6 +402,12 @@ TEST(SweepupHardLinks, OutsideFilesKeepTheirAttributesAndContents)
     ASSERT_TRUE(CreateHardLinkW((data + L"\\read-only-link.dat").c_str(), readOnly.c_str(), nullptr));
     ASSERT_TRUE(CreateHardLinkW((data + L"\\plain-link.dat").c_str(), plain.c_str(), nullptr));
     makeFile(data + L"\\own.dat", FILE_ATTRIBUTE_READONLY);
+    // The install files go the same way.
+    const std::wstring install = machine.installFolder();
+    makeDirs(install);
+    regSetString(kProductKey, L"InstallPath", install + L"\\");
+    ASSERT_TRUE(CreateHardLinkW((install + L"\\TemplateStore.dat").c_str(), readOnly.c_str(), nullptr));
+    ASSERT_TRUE(CreateHardLinkW((install + L"\\SensorDecrypt.dll").c_str(), plain.c_str(), nullptr));
 
     machine.sweep(L"/Uninstall");
 
@@ -339,6 +417,8 @@ TEST(SweepupHardLinks, OutsideFilesKeepTheirAttributesAndContents)
     EXPECT_TRUE(exists(data + L"\\read-only-link.dat")); // cannot go without a change
     EXPECT_FALSE(exists(data + L"\\plain-link.dat"));
     EXPECT_FALSE(exists(data + L"\\own.dat"));
+    EXPECT_TRUE(exists(install + L"\\TemplateStore.dat"));
+    EXPECT_FALSE(exists(install + L"\\SensorDecrypt.dll"));
     SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -355,6 +435,10 @@ TEST(SweepupLinks, NothingBehindALinkAtAnyLevelIsTouched)
     for (const wchar_t* profile : profiles)
         machine.addProfileText(L"S-1-5-21-" + std::to_wstring(number++), REG_SZ, links + profile);
     ASSERT_TRUE(GetFileAttributesW((links + L"data-link\\AppData\\Roaming\\ZIVO").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    // An install file that is a link to a read-only file elsewhere.
+    const std::wstring template_ = links + L"victim\\template-target.dat";
+    ASSERT_TRUE(GetFileAttributesW(template_.c_str()) & FILE_ATTRIBUTE_READONLY);
+    regSetString(kProductKey, L"InstallPath", links + L"install\\");
 
     machine.sweep(L"/Uninstall");
 
@@ -373,6 +457,10 @@ TEST(SweepupLinks, NothingBehindALinkAtAnyLevelIsTouched)
     EXPECT_EQ("keep\n", readFile(links + L"victim\\file-target.txt"));
     // The public log folder as a link: the public folder's own file goes.
     EXPECT_FALSE(exists(kPublic + L"\\data.txt"));
+    // The install file's link is not followed: the file behind it keeps its
+    // attributes and contents.
+    EXPECT_TRUE(GetFileAttributesW(template_.c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ("keep\n", readFile(template_));
 }
 
 // Runs as its own test after "make-links.sh public": the public data folder

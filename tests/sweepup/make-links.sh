@@ -4,7 +4,8 @@
 # only be made from this side.
 #   make-links.sh profiles|public|clean       (WINEPREFIX names the sandbox)
 # "profiles": a link at each level of profile data paths, a file link and a
-# folder link inside a data folder, and the public log folder as a link.
+# folder link inside a data folder, an install file as a link, and the
+# public log folder as a link.
 # "public": the public data folder itself as a link.
 set -euo pipefail
 links="$WINEPREFIX/drive_c/kit-links"
@@ -41,6 +42,12 @@ profiles)
     ln -s "$links/victim/folder-target" "$inside/folder-link"
     echo keep > "$links/victim/file-target.txt"
     ln -s "$links/victim/file-target.txt" "$inside/file-link.txt"
+
+    # An install file as a link to a read-only file elsewhere.
+    mkdir -p "$links/install"
+    echo keep > "$links/victim/template-target.dat"
+    chmod a-w "$links/victim/template-target.dat"
+    ln -s "$links/victim/template-target.dat" "$links/install/TemplateStore.dat"
 
     # The public log folder as a link, beside a file of the public folder.
     mkdir -p "$public"

@@ -1,0 +1,255 @@
+#include "HeldFolder.h"
+
+#include <winternl.h>
+
+#include <cwchar>
+
+#include "FixedText.h"
+
+namespace {
+
+// Room for a held folder (under MAX_PATH) and one entry name (255).
+const std::size_t kEntryPathChars = 1024;
+const std::size_t kMaxNameChars = 255;
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Without delete sharing: nobody renames or deletes the folder meanwhile.
+const DWORD kShareHeld = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+const DWORD kFolderFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+const DWORD kAttributesToReset = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+const DWORD kUnknownAttributes = INVALID_FILE_ATTRIBUTES;
+
+bool isReparsePoint(DWORD attributes)
+{
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool isSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+bool setAttributes(HANDLE object, DWORD attributes)
+{
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = attributes;
+    return SetFileInformationByHandle(object, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
+}
+
+// Attributes and link count by handle, without the volume's serial number
+// that GetFileInformationByHandle adds: on Wine that one asks the mount
+// manager, at several times the cost of the rest of a file's removal.
+bool attributesOf(HANDLE object, DWORD& attributes)
+{
+    FILE_BASIC_INFO basic = {};
+    if (!GetFileInformationByHandleEx(object, FileBasicInfo, &basic, sizeof(basic))) return false;
+    attributes = basic.FileAttributes;
+    return true;
+}
+
+bool linkCountOf(HANDLE object, DWORD& links)
+{
+    FILE_STANDARD_INFO standard = {};
+    if (!GetFileInformationByHandleEx(object, FileStandardInfo, &standard, sizeof(standard))) return false;
+    links = standard.NumberOfLinks;
+    return true;
+}
+
+bool markForDeletion(HANDLE object)
+{
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(object, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+// True when the open object's final path, links resolved, is `expected`
+// (compared without regard to case).
+bool hasFinalPath(HANDLE object, const wchar_t* expected)
+{
+    wchar_t final[kEntryPathChars];
+    const DWORD chars = GetFinalPathNameByHandleW(object, final, kEntryPathChars, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (chars == 0 || chars >= kEntryPathChars) return false;
+    // "\\?\C:\..." or "\\?\UNC\server\share\...", compared in plain form.
+    if (wcsncmp(final, L"\\\\?\\UNC\\", 8) == 0)
+        return wcsncmp(expected, L"\\\\", 2) == 0 &&
+               CompareStringOrdinal(final + 8, -1, expected + 2, -1, TRUE) == CSTR_EQUAL;
+    const wchar_t* plain = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
+    return CompareStringOrdinal(plain, -1, expected, -1, TRUE) == CSTR_EQUAL;
+}
+
+// A folder at `path`, as itself: not a link, and with `path` as its final path.
+bool isFolderItself(HANDLE folder, const wchar_t* path)
+{
+    DWORD attributes = 0;
+    return attributesOf(folder, attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) && !isReparsePoint(attributes) &&
+           hasFinalPath(folder, path);
+}
+
+bool sameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Opens an entry of the held folder by its name, relative to the folder's
+// handle, as itself: a link there is not followed where the platform can
+// open links as themselves.
+UniqueHandle openEntry(HANDLE folder, const wchar_t* name, std::size_t nameChars, ACCESS_MASK access, ULONG kind)
+{
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name);
+    text.Length = text.MaximumLength = static_cast<USHORT>(nameChars * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
+    IO_STATUS_BLOCK status = {};
+    HANDLE entry = nullptr;
+    const NTSTATUS result =
+        NtCreateFile(&entry, access | SYNCHRONIZE, &attributes, &status, nullptr, 0, kShareAll, FILE_OPEN,
+                     kind | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    return UniqueHandle(result >= 0 ? entry : nullptr);
+}
+
+bool isDotEntry(const wchar_t* name, std::size_t nameChars)
+{
+    return (nameChars == 1 && name[0] == L'.') || (nameChars == 2 && name[0] == L'.' && name[1] == L'.');
+}
+
+} // namespace
+
+bool normalisedPath(const wchar_t* path, wchar_t (&normalised)[MAX_PATH])
+{
+    wmemset(normalised, L'\0', MAX_PATH);
+    if (path[0] == L'\0') return false;
+    const DWORD chars = GetFullPathNameW(path, MAX_PATH, normalised, nullptr);
+    if (chars == 0 || chars >= MAX_PATH) {
+        wmemset(normalised, L'\0', MAX_PATH);
+        return false;
+    }
+    // Short (8.3) names in their long form, as a final path gives them. A
+    // path that does not exist stays as it is: there is nothing there.
+    wchar_t longForm[MAX_PATH] = {};
+    const DWORD longChars = GetLongPathNameW(normalised, longForm, MAX_PATH);
+    if (longChars > 0 && longChars < MAX_PATH) wmemcpy(normalised, longForm, MAX_PATH);
+    const std::size_t used = wcslen(normalised);
+    const bool driveRoot = used == 3 && normalised[1] == L':';
+    if (used > 1 && normalised[used - 1] == L'\\' && !driveRoot) normalised[used - 1] = L'\0';
+    return true;
+}
+
+HeldFolder::HeldFolder(const wchar_t* path, FolderUse use)
+{
+    if (!normalisedPath(path, m_path)) return;
+    if (use == FolderUse::SweepAndRemove) {
+        m_handle.reset(CreateFileW(m_path, kFolderAccess | DELETE, kShareHeld, nullptr, OPEN_EXISTING, kFolderFlags, nullptr));
+        m_canDelete = static_cast<bool>(m_handle);
+    }
+    if (!m_handle) m_handle.reset(CreateFileW(m_path, kFolderAccess, kShareHeld, nullptr, OPEN_EXISTING, kFolderFlags, nullptr));
+    if (m_handle && !isFolderItself(m_handle.get(), m_path)) m_handle.reset();
+}
+
+bool HeldFolder::entryPath(const wchar_t* name, std::size_t nameChars, wchar_t (&path)[kEntryPathChars]) const
+{
+    wchar_t entryName[kMaxNameChars + 1];
+    if (nameChars > kMaxNameChars) return false;
+    wmemcpy(entryName, name, nameChars);
+    entryName[nameChars] = L'\0';
+    const std::size_t used = wcslen(m_path);
+    const wchar_t* separator = used > 0 && m_path[used - 1] == L'\\' ? L"" : L"\\";
+    return joinText(path, static_cast<const wchar_t*>(m_path), separator, static_cast<const wchar_t*>(entryName));
+}
+
+void HeldFolder::removeFiles()
+{
+    if (!m_handle) return;
+    alignas(LONGLONG) BYTE listing[64 * 1024];
+    while (GetFileInformationByHandleEx(m_handle.get(), FileIdBothDirectoryInfo, listing, sizeof(listing))) {
+        for (const BYTE* at = listing;;) {
+            const auto& entry = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+            const std::size_t nameChars = entry.FileNameLength / sizeof(wchar_t);
+            if (isDotEntry(entry.FileName, nameChars)) {
+                // nothing to do
+            } else if (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                // Subfolders are not entered; they only have their attributes reset.
+                if (!isReparsePoint(entry.FileAttributes)) resetSubfolder(entry.FileName, nameChars);
+            } else {
+                removeFile(entry.FileName, nameChars, AttributeReset::SingleLinkOnly, entry.FileAttributes);
+            }
+            if (entry.NextEntryOffset == 0) break;
+            at += entry.NextEntryOffset;
+        }
+    }
+}
+
+void HeldFolder::resetSubfolder(const wchar_t* name, std::size_t nameChars)
+{
+    wchar_t expected[kEntryPathChars];
+    if (!entryPath(name, nameChars, expected)) return;
+    const UniqueHandle subfolder =
+        openEntry(m_handle.get(), name, nameChars, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_DIRECTORY_FILE);
+    if (subfolder && hasFinalPath(subfolder.get(), expected)) (void)setAttributes(subfolder.get(), FILE_ATTRIBUTE_NORMAL);
+}
+
+void HeldFolder::removeFile(const wchar_t* name, AttributeReset reset)
+{
+    removeFile(name, wcslen(name), reset, kUnknownAttributes);
+}
+
+// Where the platform opens a link's target in spite of the request (Wine),
+// the final path shows it, and the entry is left alone.
+void HeldFolder::removeFile(const wchar_t* name, std::size_t nameChars, AttributeReset reset, DWORD knownAttributes)
+{
+    wchar_t expected[kEntryPathChars];
+    if (!m_handle || nameChars == 0 || !entryPath(name, nameChars, expected)) return;
+    const UniqueHandle file = openEntry(m_handle.get(), name, nameChars,
+                                        DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_NON_DIRECTORY_FILE);
+    if (!file || !hasFinalPath(file.get(), expected)) return;
+    if (reset == AttributeReset::SingleLinkOnly) {
+        DWORD attributes = knownAttributes;
+        if (attributes == kUnknownAttributes && !attributesOf(file.get(), attributes)) return;
+        if (attributes & kAttributesToReset) {
+            // A file with more than one link shares its attributes with a
+            // name elsewhere: it goes only if it can as it is.
+            DWORD links = 0;
+            if (!linkCountOf(file.get(), links)) return;
+            if (links == 1) (void)setAttributes(file.get(), FILE_ATTRIBUTE_NORMAL);
+        }
+    }
+    (void)markForDeletion(file.get()); // the file goes when its handle closes; refused when read-only
+}
+
+void HeldFolder::remove()
+{
+    if (!m_handle) return;
+    (void)setAttributes(m_handle.get(), FILE_ATTRIBUTE_NORMAL);
+    if (!m_canDelete) {
+        // Held without DELETE while someone else had it open: opened again
+        // with DELETE, and removed only as the same folder, still itself at
+        // its path. It is empty by then, or its removal is refused anyway.
+        BY_HANDLE_FILE_INFORMATION held = {};
+        if (!GetFileInformationByHandle(m_handle.get(), &held)) {
+            m_handle.reset();
+            return;
+        }
+        m_handle.reset(CreateFileW(m_path, kFolderAccess | DELETE, kShareHeld, nullptr, OPEN_EXISTING, kFolderFlags, nullptr));
+        BY_HANDLE_FILE_INFORMATION again = {};
+        if (!m_handle || !GetFileInformationByHandle(m_handle.get(), &again) || !sameFile(held, again) ||
+            !isFolderItself(m_handle.get(), m_path)) {
+            m_handle.reset();
+            return;
+        }
+    }
+    (void)markForDeletion(m_handle.get()); // refused while anything is left in it
+    m_handle.reset();
+}
+
+void deleteFileAt(const wchar_t* path, AttributeReset reset)
+{
+    // The folder keeps its last separator, so "C:\" stays a drive's root.
+    std::size_t folderChars = wcslen(path);
+    while (folderChars > 0 && !isSeparator(path[folderChars - 1])) --folderChars;
+    if (folderChars == 0 || path[folderChars] == L'\0' || folderChars >= MAX_PATH) return;
+    wchar_t folder[MAX_PATH] = {};
+    wmemcpy(folder, path, folderChars);
+    HeldFolder held(folder, FolderUse::DeleteInside);
+    held.removeFile(path + folderChars, reset);
+}

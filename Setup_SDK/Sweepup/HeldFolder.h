@@ -1,0 +1,62 @@
+// The one way the cleanup tool deletes anything on disk: a folder held open
+// as itself, its final path checked, and its entries opened relative to it,
+// as themselves, and deleted through their own handles. A link at any level
+// of the path, or as an entry, is never followed.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "UniqueHandle.h"
+
+// Whether a file's attributes are reset to normal before it is deleted, so
+// that read-only, hidden and system files go too. Only a file with a single
+// link has its attributes reset: one with more shares them with a name
+// elsewhere, and goes only if it can as it is.
+enum class AttributeReset { SingleLinkOnly, Never };
+
+// The form a path is compared in: the full path (forward slashes become
+// backslashes, "." and ".." resolved), then the long form of each existing
+// component, without a trailing backslash unless it is a drive's root.
+// Nothing here resolves a link. False when it does not fit MAX_PATH.
+bool normalisedPath(const wchar_t* path, wchar_t (&normalised)[MAX_PATH]);
+
+// What a held folder is for: a sweep removes the folder at the end; the
+// install and shortcut folders only lose some of their files.
+enum class FolderUse { SweepAndRemove, DeleteInside };
+
+class HeldFolder {
+public:
+    // Holds the folder when it exists as itself at that path. It is held
+    // without delete sharing, so it cannot be renamed or swapped for a link
+    // while it is held. A folder to remove is held with DELETE access too,
+    // unless someone else has it open without delete sharing (a process
+    // standing in it does); its files still go.
+    HeldFolder(const wchar_t* path, FolderUse use);
+    HeldFolder(const HeldFolder&) = delete;
+    HeldFolder& operator=(const HeldFolder&) = delete;
+
+    explicit operator bool() const { return static_cast<bool>(m_handle); }
+
+    // Every file directly inside goes; subfolders are not entered and only
+    // have their attributes reset.
+    void removeFiles();
+    // One file directly inside, by name.
+    void removeFile(const wchar_t* name, AttributeReset reset);
+    // The folder itself, when nothing is left in it. The folder is let go.
+    void remove();
+
+private:
+    // `knownAttributes` from a listing, or 0 to read them when needed.
+    void removeFile(const wchar_t* name, std::size_t nameChars, AttributeReset reset, DWORD knownAttributes);
+    void resetSubfolder(const wchar_t* name, std::size_t nameChars);
+    bool entryPath(const wchar_t* name, std::size_t nameChars, wchar_t (&path)[1024]) const;
+
+    UniqueFileHandle m_handle;
+    bool m_canDelete = false;
+    wchar_t m_path[MAX_PATH] = {};
+};
+
+// Deletes the file at `path` through its folder, held as above.
+void deleteFileAt(const wchar_t* path, AttributeReset reset);
