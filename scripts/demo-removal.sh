@@ -157,4 +157,41 @@ demo_removal() {
     echo "The all-users folder stays under Wine only: Wine has no all-users profile directory"
     echo "(GetAllUsersProfileDirectoryW fails), so Sweepup has no such folder to sweep."
     sandbox_stop
+    demo_failing_removal
+}
+
+# The recipe an administrator deploys (docs/remove-product.cmd), on a
+# machine where one package's removal fails: Uninstall.exe says so in its
+# exit code, and the recipe leaves every user's keys in place.
+demo_failing_removal() {
+    echo
+    echo "== A removal that fails, through the recipe docs/remove-product.cmd"
+    sandbox_start "$KIT_BUILD/wineprefix-removal-failing"
+    demo_install
+    cp "$KIT_ROOT/docs/remove-product.cmd" "$WINEPREFIX/drive_c/Deploy/"
+    # A stand-in for MsiExec.exe: it removes the packages for real, but
+    # answers 1603 (fatal error) for the third sub-package and leaves it.
+    local system32="$WINEPREFIX/drive_c/windows/system32" failing="{F9B424D4-51A1-40E0-8EB1-1B9097AF9811}"
+    mv "$system32/msiexec.exe" "$system32/msiexec.exe.kit-original"
+    cp "$KIT_BUILD/tests/Recorder.exe" "$system32/msiexec.exe"
+    local before after status=0
+    before=$(demo_survey)
+    echo "Running: C:\\Deploy\\remove-product.cmd   (MsiExec.exe answers 1603 for $failing)"
+    local output
+    output=$(mktemp)
+    (cd "$WINEPREFIX/drive_c/Deploy" && RECORDER_LOG='C:\Deploy\records.txt' RECORDER_REAL_MSIEXEC=1 \
+        RECORDER_MSI_EXITS="$failing=1603" WINEDLLOVERRIDES="msiexec.exe=n" \
+        timeout 300 "$WINE64" 'C:\windows\system32\cmd.exe' /c 'C:\Deploy\remove-product.cmd' >"$output" 2>/dev/null) ||
+        status=$?
+    tr -d '\r' <"$output" | sed 's/^/  /'
+    rm -f "$output"
+    echo "  remove-product.cmd exit status $status (Wine hands Linux the low 8 bits of the Windows exit code)"
+    after=$(demo_survey)
+    echo
+    echo "| item | before | after remove-product.cmd |"
+    echo "|---|---|---|"
+    paste -d'\t' <(echo "$before") <(echo "$after" | cut -d'|' -f2) |
+        awk -F'\t' '{ split($1, item, "|"); printf "| %s | %s | %s |\n", item[1], item[2], $2 }'
+    mv "$system32/msiexec.exe.kit-original" "$system32/msiexec.exe"
+    sandbox_stop
 }

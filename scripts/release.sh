@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the kit for release and writes dist/: a zip named with the kit's
 # version that holds the four signed binaries, the administrator's README
-# (docs/ADMIN.md) and SHA256SUMS. Signs with the certificate that
+# (docs/ADMIN.md), the removal recipe (docs/remove-product.cmd) and
+# SHA256SUMS. Signs with the certificate that
 # KIT_SIGN_PKCS12 and KIT_SIGN_PASSWORD name, or else with a throwaway test
 # certificate, and says so (scripts/signing.sh). The certificate used (and
 # its chain) is written beside the zip, for checking the signatures. KIT_DIST
@@ -56,7 +57,8 @@ fi
     sed -e "s/@KIT_VERSION@/$version/g" "$KIT_ROOT/docs/ADMIN.md" | sed -e "/@KIT_SIGNING_NOTE@/d"
     printf '%s\n' "$note"
 } > "$staging/README.md"
-(cd "$staging" && sha256sum "${binaries[@]}" README.md > SHA256SUMS && sha256sum --quiet -c SHA256SUMS)
+cp "$KIT_ROOT/docs/remove-product.cmd" "$staging/"
+(cd "$staging" && sha256sum "${binaries[@]}" README.md remove-product.cmd > SHA256SUMS && sha256sum --quiet -c SHA256SUMS)
 
 echo "== Writing $dist/$name.zip"
 rm -rf "$dist"

@@ -18,7 +18,7 @@ check() { # zip, cafile, expected signer
     mkdir -p "$work/unpacked"
     unzip -q "$zip" -d "$work/unpacked"
     folder=$(find "$work/unpacked" -mindepth 1 -maxdepth 1 -type d)
-    [ "$(cd "$folder" && ls | sort | tr '\n' ' ')" = "README.md SHA256SUMS Sweepup.exe Uninstall.exe ZIVOCommon.dll ZIVOEncryptKeyImport.exe " ] ||
+    [ "$(cd "$folder" && ls | LC_ALL=C sort | tr '\n' ' ')" = "README.md SHA256SUMS Sweepup.exe Uninstall.exe ZIVOCommon.dll ZIVOEncryptKeyImport.exe remove-product.cmd " ] ||
         fail "the zip holds $(cd "$folder" && ls | tr '\n' ' ')"
     (cd "$folder" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not check out"
     for file in "${binaries[@]}"; do

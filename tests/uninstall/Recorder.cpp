@@ -114,19 +114,19 @@ int removeForReal()
 }
 
 // The exit code the test asks for this removal, by product code:
-// RECORDER_MSI_EXITS holds "{code}=number" pairs joined by ";". 1605 (not
-// installed) for any other code.
+// RECORDER_MSI_EXITS holds "{code}=number" pairs joined by ";". -1 for a
+// code it does not name.
 int chosenExitCode()
 {
     wchar_t chosen[2048] = {};
-    if (!GetEnvironmentVariableW(L"RECORDER_MSI_EXITS", chosen, 2048)) return 1605;
+    if (!GetEnvironmentVariableW(L"RECORDER_MSI_EXITS", chosen, 2048)) return -1;
     const std::wstring args = arguments();
     const size_t x = args.find(L"/X ");
-    if (x == std::wstring::npos) return 1639;
+    if (x == std::wstring::npos) return -1;
     const std::wstring key = args.substr(x + 3) + L"=";
     const std::wstring pairs = std::wstring(L";") + chosen;
     const size_t at = pairs.find(L";" + key);
-    return at == std::wstring::npos ? 1605 : _wtoi(pairs.c_str() + at + 1 + key.size());
+    return at == std::wstring::npos ? -1 : _wtoi(pairs.c_str() + at + 1 + key.size());
 }
 
 // Owns a window titled as the tray's and never answers it: no message loop.
@@ -148,8 +148,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 
     if (lower == L"msiexec.exe") {
         record(L"path=" + path);
+        // A chosen code, else the removal for real when asked, else 1605
+        // (not installed).
+        const int chosen = chosenExitCode();
+        if (chosen >= 0) return chosen;
         wchar_t pass[8] = {};
-        return GetEnvironmentVariableW(L"RECORDER_REAL_MSIEXEC", pass, 8) ? removeForReal() : chosenExitCode();
+        return GetEnvironmentVariableW(L"RECORDER_REAL_MSIEXEC", pass, 8) ? removeForReal() : 1605;
     }
     if (lower == L"taskkill.exe") {
         record(L"path=" + path);
