@@ -121,8 +121,11 @@ HRESULT ImportDlg::_selectFile()
 
 std::wstring ImportDlg::_readFilePath() const
 {
-    wchar_t path[MAX_PATH] = {};
-    GetDlgItemTextW(m_hDlg, IDC_EDIT_PATH, path, MAX_PATH);
+    // Whole, however long: a path cut to fit would name another file.
+    HWND box = GetDlgItem(m_hDlg, IDC_EDIT_PATH);
+    std::wstring path(static_cast<size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
+    const int chars = GetWindowTextW(box, &path[0], static_cast<int>(path.size()));
+    path.resize(chars > 0 ? static_cast<size_t>(chars) : 0);
     return path;
 }
 
@@ -133,7 +136,8 @@ bool ImportDlg::_isFilePathEmpty() const
 
 HRESULT ImportDlg::_checkFilePath(const std::wstring& path)
 {
-    if (!path.empty() && PathFileExistsW(path.c_str())) return S_OK;
+    // More than MAX_PATH - 1 characters is no path the import can take whole.
+    if (!path.empty() && path.size() < MAX_PATH && PathFileExistsW(path.c_str())) return S_OK;
     hvnMsgBox(IDS_INVALID_PATH, IDS_PRODUCT_NAME, MB_ICONERROR, m_hDlg);
     // Through the dialog manager, so the dialog also remembers the focus
     // when it is activated again after the message box.

@@ -1,6 +1,8 @@
 // The root key file's backup and replacement. Nothing here ever writes over
-// an existing file except the final, single-step replacement of the root
-// key by a staged copy that the key library has accepted.
+// an existing file, except the root key file itself once a staged copy that
+// the key library has accepted is on disk, and then only as a whole: it is
+// replaced in one step, or, while another program holds it open, written
+// in place with its backup flushed beside it and written back on failure.
 #pragma once
 
 #include <windows.h>
@@ -13,10 +15,22 @@
 // Log records and messages keep the plain path.
 std::wstring fileSystemPath(const std::wstring& path);
 
+// True for a path that names its drive or share ("X:\..." or
+// "\\server\share\...", also in extended form): the only root key paths
+// the import touches.
+bool isWholeAbsolutePath(const std::wstring& path);
+
+// What a copy keeps of the file it copies: a backup its attributes and
+// last-write time, as a plain file copy does; a staged key nothing, so
+// the root key never turns read-only or hidden because the chosen file was.
+enum class CopyKind { Backup, Staged };
+
 // Copies `from` to the first name of `name`, "`name` (2)", "`name` (3)", ...
-// that is free; an existing file is never replaced. ERROR_SUCCESS with the
-// name used in `used`, or the copy's error.
-DWORD copyToFreeName(const std::wstring& from, const std::wstring& name, std::wstring& used);
+// that is free; an existing file is never replaced. The copy counts only
+// once it is written whole and flushed to disk; a copy that fails removes
+// the file it created, never one that was there before. ERROR_SUCCESS with
+// the name used in `used`, or the copy's error.
+DWORD copyToFreeName(const std::wstring& from, const std::wstring& name, CopyKind kind, std::wstring& used);
 
 // A failed backup only lets the import go on when there is no root key
 // file to lose: the file or its folder does not exist.
@@ -34,7 +48,15 @@ struct KeyInstall {
 };
 
 // Copies the new key to a staging file beside the root key file, has the
-// key library check the staged copy again, and only then moves it over the
-// root key file in one step. On any failure the staging file is removed and
-// the root key file is left as it was.
-KeyInstall installKey(const std::wstring& newKeyPath, const std::wstring& rootKeyPath);
+// key library check the staged copy again, and only then puts it in the
+// root key's place:
+// - with a backup (`backupPath`, the root key existed): ReplaceFileW, which
+//   keeps the root key file's access list, attributes and encryption,
+//   retried briefly while the file is shared; while another program holds
+//   the root key open, the staged key is written into it in place, flushed
+//   and checked, and on any failure the backup is written back;
+// - without one (no root key yet): MoveFileExW, which never replaces a root
+//   key that appeared meanwhile.
+// On any failure the staging file is removed and the root key file holds
+// the key it held before.
+KeyInstall installKey(const std::wstring& newKeyPath, const std::wstring& rootKeyPath, const std::wstring& backupPath);

@@ -68,11 +68,20 @@ HRESULT _importKey()
 
     const std::wstring strRootKeyPath = getUserRootKeyFilePath(user->userSid, user->userName, L"");
     TRACE_VAR(strRootKeyPath.c_str());
+    // An empty or relative path would put the backup and the staged key in
+    // whatever the current folder is: nothing is touched.
+    if (!isWholeAbsolutePath(strRootKeyPath)) {
+        hvnMsgBox(IDS_IMPORT_FAILED, IDS_PRODUCT_NAME, MB_ICONERROR);
+        LOG_ERRCODE(E_FAIL);
+        ZIVOUserInfoManager::releaseUsers();
+        return E_FAIL;
+    }
 
     // The backup takes the first free name and never replaces an earlier
     // one, whatever the clock says.
     std::wstring backupPath;
-    const DWORD backupError = copyToFreeName(strRootKeyPath, strRootKeyPath + L" " + _getCurDateTime(), backupPath);
+    const DWORD backupError =
+        copyToFreeName(strRootKeyPath, strRootKeyPath + L" " + _getCurDateTime(), CopyKind::Backup, backupPath);
     if (backupError != ERROR_SUCCESS) {
         LOG_ERRCODE(HRESULT_FROM_WIN32(backupError));
         // Only a root key that does not exist has nothing to lose.
@@ -83,7 +92,7 @@ HRESULT _importKey()
         }
     }
 
-    const KeyInstall install = installKey(newKeyPath, strRootKeyPath);
+    const KeyInstall install = installKey(newKeyPath, strRootKeyPath, backupPath);
     switch (install.result) {
     case KeyInstallResult::Installed:
         hvnMsgBox(IDS_IMPORT_SUCCEEDED, IDS_PRODUCT_NAME, MB_ICONINFORMATION);

@@ -2,6 +2,7 @@
 // what shows on screen, what lands on disk, what the log records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "DialogDriver.h"
@@ -557,4 +558,227 @@ TEST(KeyImportSafety, RootKeyPathNearMaxPathImportsAndBacksUp)
     EXPECT_EQ(ImportRun::oldKey(), readFile(L"\\\\?\\" + appData + L"\\ZIVO\\" + backups[0]));
     EXPECT_TRUE(run.logged(R"(strRootKeyPath\.c_str\(\) = [^?]*\\ZIVO\\ZIVORoot\.key$)"));
     EXPECT_FALSE(run.logged(R"(\[ERR\])"));
+}
+
+// The path box holds more than the import can take whole: one character
+// more than a file's path names another file, and is refused as invalid
+// rather than cut back to the first.
+TEST(KeyImportSafety, APathLongerThanTheBoxTakesIsInvalidNotCut)
+{
+    ImportRun run(L"limit");
+    const std::wstring base = run.path(L"");
+    const std::wstring shorter = base + std::wstring(259 - base.size() - 4, L'k') + L".key";
+    const std::wstring longer = shorter + L"x";
+    ASSERT_EQ(259u, shorter.size());
+    ASSERT_TRUE(writeFile(shorter, ImportRun::newKey()));
+    ASSERT_TRUE(writeFile(L"\\\\?\\" + longer, keyBytes(3)));
+
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    driver::setItemText(dlg, kPathBox, longer);
+    driver::click(dlg, IDOK);
+    EXPECT_EQ(L"The file path is invalid.", answer(run, IDOK));
+    EXPECT_TRUE(waitUntil([&] { return driver::focusOf(dlg) == GetDlgItem(dlg, kPathBox); }));
+    EXPECT_EQ(ImportRun::oldKey(), readFile(run.rootKey()));
+    EXPECT_TRUE(run.backups().empty());
+
+    // Up to 259 characters the path is taken as it is.
+    driver::setItemText(dlg, kPathBox, shorter);
+    driver::click(dlg, IDOK);
+    EXPECT_NE(std::wstring::npos, answer(run, IDOK).find(L"Do you want to continue?"));
+    EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_EQ(ImportRun::newKey(), readFile(run.rootKey()));
+}
+
+namespace {
+
+// Another program holding the root key file open, sharing as it says.
+class Holder {
+public:
+    Holder(const std::wstring& path, DWORD share)
+        : m_file(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr))
+    {
+    }
+    ~Holder() { release(); }
+    bool holds() const { return m_file != INVALID_HANDLE_VALUE; }
+    void release()
+    {
+        if (holds()) CloseHandle(m_file);
+        m_file = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE m_file;
+};
+
+// Everything in the key folder but the root key and its backups.
+std::vector<std::wstring> debris(const ImportRun& run)
+{
+    std::vector<std::wstring> left;
+    for (const std::wstring& name : run.keyFolder())
+        if (name != L"ZIVORoot.key" && !isBackupName(name)) left.push_back(name);
+    return left;
+}
+
+} // namespace
+
+// A running component may hold the root key open, sharing read and write
+// but not delete: the one-step replace cannot go, the key is written into
+// the file in place, the old one stays in its backup.
+TEST(KeyImportSafety, ARootKeyHeldOpenByAnotherProgramIsStillImported)
+{
+    ImportRun run(L"held");
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    Holder holder(run.rootKey(), FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_TRUE(holder.holds());
+    importConfirmed(run, dlg);
+    EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+    EXPECT_EQ(0, run.exitCode());
+    holder.release();
+
+    EXPECT_EQ(ImportRun::newKey(), readFile(run.rootKey()));
+    const auto backups = run.backups();
+    ASSERT_EQ(1u, backups.size());
+    EXPECT_EQ(ImportRun::oldKey(), readFile(run.path(L"roaming\\ZIVO\\" + backups[0])));
+    EXPECT_EQ(std::vector<std::wstring>{}, debris(run));
+    EXPECT_FALSE(run.logged(R"(\[ERR\])"));
+}
+
+// The chosen file's read-only attribute stays with it: the root key does not
+// turn read-only, and a failed import leaves no staging file behind.
+TEST(KeyImportSafety, AReadOnlyKeyFileLeavesNoReadOnlyRootKeyAndNoDebris)
+{
+    ImportRun run(L"readonly");
+    ASSERT_TRUE(SetFileAttributesW(run.newKeyPath().c_str(), FILE_ATTRIBUTE_READONLY));
+    HWND dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    importConfirmed(run, dlg);
+    EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_EQ(ImportRun::newKey(), readFile(run.rootKey()));
+    EXPECT_EQ(0u, GetFileAttributesW(run.rootKey().c_str()) & FILE_ATTRIBUTE_READONLY);
+
+    // Held open sharing only reading: neither replaced nor written.
+    ASSERT_TRUE(writeFile(run.rootKey(), ImportRun::oldKey()));
+    dlg = run.open();
+    ASSERT_NE(nullptr, dlg);
+    Holder holder(run.rootKey(), FILE_SHARE_READ);
+    ASSERT_TRUE(holder.holds());
+    importConfirmed(run, dlg);
+    EXPECT_EQ(systemText(ERROR_SHARING_VIOLATION), answer(run, IDOK));
+    EXPECT_EQ(0, run.exitCode());
+    holder.release();
+    EXPECT_EQ(ImportRun::oldKey(), readFile(run.rootKey()));
+    EXPECT_EQ(std::vector<std::wstring>{}, debris(run));
+    SetFileAttributesW(run.newKeyPath().c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Two instances confirmed at the same moment: both imports go through, one
+// after the other, and no key that was the root key is lost.
+TEST(KeyImportSafety, TwoImportsConfirmedAtOnceEachReportWhatHappened)
+{
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ImportRun first(L"twice-1");
+        ImportRun second(L"twice-2");
+        ASSERT_TRUE(writeFile(second.newKeyPath(), keyBytes(3)));
+        const Warned one = openToWarning(first);
+        HWND dlg = second.open(kCaptionEn, {{L"APPDATA", first.path(L"roaming")}});
+        ASSERT_NE(nullptr, dlg);
+        driver::setItemText(dlg, kPathBox, second.newKeyPath());
+        driver::click(dlg, IDOK);
+        HWND other = second.messageBox();
+        ASSERT_NE(nullptr, one.warning);
+        ASSERT_NE(nullptr, other);
+        driver::click(one.warning, IDOK);
+        driver::click(other, IDOK);
+        ASSERT_TRUE(driver::waitGone(one.warning));
+        ASSERT_TRUE(driver::waitGone(other));
+        EXPECT_EQ(L"Import key successfully!", answer(first, IDOK));
+        EXPECT_EQ(L"Import key successfully!", answer(second, IDOK));
+        EXPECT_EQ(0, first.exitCode());
+        EXPECT_EQ(0, second.exitCode());
+
+        const std::string root = readFile(first.rootKey());
+        EXPECT_TRUE(root == ImportRun::newKey() || root == keyBytes(3));
+        std::vector<std::string> backedUp;
+        for (const std::wstring& name : first.backups()) backedUp.push_back(readFile(first.path(L"roaming\\ZIVO\\" + name)));
+        EXPECT_EQ(2u, backedUp.size());
+        EXPECT_NE(backedUp.end(), std::find(backedUp.begin(), backedUp.end(), ImportRun::oldKey()));
+        for (const std::string& key : backedUp)
+            EXPECT_TRUE(key == ImportRun::oldKey() || key == ImportRun::newKey() || key == keyBytes(3));
+        EXPECT_EQ(std::vector<std::wstring>{}, debris(first));
+    }
+}
+
+// The key library names no usable root key file: an empty path (a profile
+// path too long for it) or a relative one. Nothing is touched anywhere, the
+// current folder included.
+TEST(KeyImportFlow, NoWholeRootKeyPathImportsNothing)
+{
+    for (const std::wstring& appData : {std::wstring(300, L'a'), std::wstring(L"relative")}) {
+        SCOPED_TRACE(narrow(appData.substr(0, 10)));
+        ImportRun run(L"nopath");
+        // Where a relative path would lead, from the program's current folder.
+        makeDirs(run.path(L"relative\\ZIVO"));
+        writeFile(run.path(L"relative\\ZIVO\\ZIVORoot.key"), ImportRun::oldKey());
+        HWND dlg = run.open(kCaptionEn, {{L"APPDATA", appData}});
+        ASSERT_NE(nullptr, dlg);
+        importConfirmed(run, dlg);
+        EXPECT_EQ(L"Failed to import key!", answer(run, IDOK));
+        EXPECT_EQ(0, run.exitCode());
+        EXPECT_EQ(ImportRun::oldKey(), readFile(run.path(L"relative\\ZIVO\\ZIVORoot.key")));
+        EXPECT_EQ(std::vector<std::wstring>{L"ZIVORoot.key"}, ImportRun::filesIn(run.path(L"relative\\ZIVO"), L"*"));
+        EXPECT_EQ(std::vector<std::wstring>{}, ImportRun::filesIn(run.path(L""), L"*.import*"));
+        EXPECT_EQ(std::vector<std::wstring>{}, ImportRun::filesIn(run.path(L""), L" 20*"));
+        EXPECT_TRUE(run.logged(R"(\[ERR\] \(_importKey\): Error Code: 0x80004005$)"));
+    }
+}
+
+// Runs as its own test: tests/keyimport/with-full-disk.sh mounts a small
+// file system over C:\kit-full\ZIVO first (as root; elsewhere this skips).
+TEST(KeyImportFullDisk, NoEmptyFileIsLeftAndTheRootKeyStaysWhole)
+{
+    const std::wstring folder = L"C:\\kit-full\\ZIVO";
+    if (!exists(folder + L"\\mounted"))
+        GTEST_SKIP() << "no small file system is mounted over " << narrow(folder) << " (mounting needs root)";
+    const std::wstring rootKey = folder + L"\\ZIVORoot.key";
+    const std::wstring filler = folder + L"\\filler";
+    ASSERT_TRUE(writeFile(rootKey, ImportRun::oldKey()));
+    // Fills the file system, then frees `freeBlocks` blocks of 4 KB.
+    const auto fill = [&](int freeBlocks) {
+        HANDLE file = CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+        SetFilePointer(file, 0, nullptr, FILE_END);
+        const std::string block(4096, 'f');
+        DWORD written = 0;
+        while (WriteFile(file, block.data(), 4096, &written, nullptr) && written == 4096) {}
+        LARGE_INTEGER size{};
+        GetFileSizeEx(file, &size);
+        size.QuadPart = (size.QuadPart / 4096 - freeBlocks) * 4096;
+        SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
+        SetEndOfFile(file);
+        CloseHandle(file);
+    };
+    // No room for a backup; room for the backup but not the staged key.
+    for (int freeBlocks : {0, 1}) {
+        SCOPED_TRACE(std::to_string(freeBlocks) + " free blocks");
+        fill(freeBlocks);
+        ImportRun run(L"full");
+        HWND dlg = run.open(kCaptionEn, {{L"APPDATA", L"C:\\kit-full"}});
+        ASSERT_NE(nullptr, dlg);
+        importConfirmed(run, dlg);
+        EXPECT_EQ(systemText(ERROR_DISK_FULL), answer(run, IDOK));
+        EXPECT_EQ(0, run.exitCode());
+        EXPECT_EQ(ImportRun::oldKey(), readFile(rootKey));
+        size_t backups = 0;
+        for (const std::wstring& name : ImportRun::filesIn(folder, L"*")) {
+            if (name == L"ZIVORoot.key" || name == L"filler" || name == L"mounted") continue;
+            EXPECT_TRUE(isBackupName(name)) << "left behind: " << narrow(name);
+            EXPECT_EQ(ImportRun::oldKey(), readFile(folder + L"\\" + name)) << narrow(name);
+            ++backups;
+        }
+        EXPECT_EQ(static_cast<size_t>(freeBlocks), backups);
+    }
 }

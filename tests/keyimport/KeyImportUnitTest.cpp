@@ -2,12 +2,16 @@
 // file format and the stand-in library's checks.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <regex>
+#include <thread>
 
 #include "KeyFileFormat.h"
 #include "KitTest.h"
 #include "UnitStrings.h"
 #include "ZIVOCommon.h"
+#include "KeyCheck.h"
 #include "RootKeyFile.h"
 #include "ZIVOEncryptKeyImport.h"
 #include "common/ResourceHelper.h"
@@ -145,4 +149,67 @@ TEST(LongPaths, OnlyPathsNearMaxPathTakeTheExtendedForm)
     EXPECT_EQ(extended, fileSystemPath(extended));
     const std::wstring relative = folder + L"\\relative.key";
     EXPECT_EQ(relative, fileSystemPath(relative));
+}
+
+TEST(RootKeyPaths, OnlyWholeAbsolutePathsAreTouched)
+{
+    for (const wchar_t* whole : {L"C:\\Users\\u\\AppData\\Roaming\\ZIVO\\ZIVORoot.key", L"d:\\k", L"\\\\server\\share\\k",
+                                 L"\\\\?\\C:\\long\\k", L"\\\\?\\UNC\\server\\share\\k"})
+        EXPECT_TRUE(isWholeAbsolutePath(whole)) << narrow(whole);
+    for (const wchar_t* notWhole : {L"", L"ZIVORoot.key", L"relative\\ZIVO\\ZIVORoot.key", L"\\ZIVO\\k", L"C:k",
+                                    L"C:\\", L"\\\\server\\share", L"\\\\server\\share\\", L"\\\\.\\pipe\\k",
+                                    L"\\\\?\\pipe\\k", L"\\\\.\\C:\\k", L"\\\\\\share\\k"})
+        EXPECT_FALSE(isWholeAbsolutePath(notWhole)) << narrow(notWhole);
+}
+
+// Every copy is whole or absent: one that fails leaves nothing, and a name
+// that is taken is never written.
+TEST(RootKeyCopies, WholeOrAbsentAndTheStagedKeyCarriesNoAttribute)
+{
+    ScratchDir dir(L"copies");
+    const std::wstring key = dir / L"chosen.key";
+    ASSERT_TRUE(writeFile(key, "key bytes"));
+    ASSERT_TRUE(SetFileAttributesW(key.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+
+    std::wstring used;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), copyToFreeName(key, dir / L"staged", CopyKind::Staged, used));
+    EXPECT_EQ(dir / L"staged", used);
+    EXPECT_EQ("key bytes", readFile(used));
+    EXPECT_EQ(0u, GetFileAttributesW(used.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    // A backup keeps what a file copy keeps.
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), copyToFreeName(key, dir / L"backup", CopyKind::Backup, used));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesW(used.c_str()) & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(used.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    // Taken names stay as they are; the next free one is used.
+    ASSERT_TRUE(writeFile(dir / L"taken", "earlier"));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), copyToFreeName(key, dir / L"taken", CopyKind::Staged, used));
+    EXPECT_EQ(dir / L"taken (2)", used);
+    EXPECT_EQ("earlier", readFile(dir / L"taken"));
+
+    // Nothing to copy, or nowhere to put it: no file is left.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), copyToFreeName(dir / L"missing", dir / L"x", CopyKind::Backup, used));
+    EXPECT_FALSE(exists(dir / L"x"));
+    EXPECT_TRUE(used.empty());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), copyToFreeName(key, dir / L"gone\\x", CopyKind::Staged, used));
+    SetFileAttributesW(key.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A live pipe or a device passes for an existing path; the library would
+// read it and wait for ever. Neither reaches the library. (Under Wine the
+// dialog's existence check already refuses a pipe path, so this is shown
+// here, on the check itself.)
+TEST(KeyLibrary, PipesAndDevicesAreNoKeyFilesAndAreNotRead)
+{
+    const wchar_t pipeName[] = L"\\\\.\\pipe\\kit-key-check";
+    HANDLE pipe = CreateNamedPipeW(pipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 4, 512, 512, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    for (const wchar_t* path : {pipeName, L"\\\\.\\NUL", L"NUL"}) {
+        // On a thread of its own: a check that reads would block.
+        auto answered = std::make_shared<std::atomic<int>>(-1);
+        std::thread([answered, path] { *answered = isUsableKeyFile(path) ? 1 : 0; }).detach();
+        EXPECT_TRUE(waitUntil([&] { return *answered != -1; })) << "the check blocked on " << narrow(path);
+        EXPECT_EQ(0, answered->load()) << narrow(path);
+    }
+    CloseHandle(pipe);
 }

@@ -242,9 +242,22 @@ TEST(KitResources, IconsAndManifests)
     EXPECT_NE(std::string::npos, manifest(keyImport).find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""));
     EXPECT_NE(std::string::npos, manifest(uninstall).find("level=\"requireAdministrator\""));
     EXPECT_NE(std::string::npos, manifest(sweepup).find("level=\"asInvoker\""));
-    // Each program's own identity carries the project's version.
-    for (const Module* program : {&keyImport, &uninstall, &sweepup})
-        EXPECT_NE(std::string::npos, manifest(*program).find("version=\"" KIT_VERSION "\" processorArchitecture=\"amd64\""));
+    // Each program's own identity carries the project's version, and each
+    // declares the systems it is made for, Windows 7 to Windows 10/11.
+    const char* const supportedSystems[] = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                                            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"};
+    for (const Module* program : {&keyImport, &uninstall, &sweepup}) {
+        const std::string text = manifest(*program);
+        EXPECT_NE(std::string::npos, text.find("version=\"" KIT_VERSION "\" processorArchitecture=\"amd64\""));
+        EXPECT_NE(std::string::npos, text.find("<compatibility xmlns=\"urn:schemas-microsoft-com:compatibility.v1\">"));
+        for (const char* system : supportedSystems) EXPECT_NE(std::string::npos, text.find(std::string("<supportedOS Id=\"") + system + "\"/>")) << system;
+    }
+    // The key import is drawn sharp at any scaling: system-aware, per-monitor
+    // v2 where the system offers it.
+    const std::string keyImportManifest = manifest(keyImport);
+    EXPECT_NE(std::string::npos, keyImportManifest.find("<windowsSettings>"));
+    EXPECT_NE(std::string::npos, keyImportManifest.find("WindowsSettings\">true</dpiAware>"));
+    EXPECT_NE(std::string::npos, keyImportManifest.find("WindowsSettings\">PerMonitorV2, System</dpiAwareness>"));
 }
 
 namespace {
