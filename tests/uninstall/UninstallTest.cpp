@@ -541,7 +541,9 @@ TEST(UninstallSequence, SwitchSelectsTheModeAndOnlyAWholeAbsoluteInstallFolderSt
 }
 
 // Any user can own a window titled as the tray's. One that never answers
-// gets its close request with a time limit, and the removal goes on.
+// gets its close request with a time limit, and the removal goes on. (The
+// limit on the wait after a termination is not shown: under Wine every
+// terminated process ends at once.)
 TEST(UninstallSequence, ATrayWindowThatNeverAnswersHoldsNothingUp)
 {
     OwnWindow window;
