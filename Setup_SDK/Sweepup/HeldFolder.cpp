@@ -3,6 +3,7 @@
 #include <winternl.h>
 
 #include <cwchar>
+#include <string>
 
 #include "FixedText.h"
 
@@ -248,8 +249,7 @@ void deleteFileAt(const wchar_t* path, AttributeReset reset)
     std::size_t folderChars = wcslen(path);
     while (folderChars > 0 && !isSeparator(path[folderChars - 1])) --folderChars;
     if (folderChars == 0 || path[folderChars] == L'\0' || folderChars >= MAX_PATH) return;
-    wchar_t folder[MAX_PATH] = {};
-    wmemcpy(folder, path, folderChars);
-    HeldFolder held(folder, FolderUse::DeleteInside);
+    const std::wstring folder(path, folderChars);
+    HeldFolder held(folder.c_str(), FolderUse::DeleteInside);
     held.removeFile(path + folderChars, reset);
 }
