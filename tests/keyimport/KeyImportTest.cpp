@@ -312,17 +312,25 @@ void importConfirmed(ImportRun& run, HWND dlg, Where where = {})
     EXPECT_NE(std::wstring::npos, answer(run, IDOK).find(L"Do you want to continue?"));
 }
 
-} // namespace
-
-TEST(KeyImportFlow, MissingRootKeyIsCreated)
+// One whole import of the new key, from the dialog opening to the root key
+// holding it.
+void importsTheNewKey(ImportRun& run, Where where = {})
 {
-    ImportRun run(L"noroot", false);
+    const ::testing::ScopedTrace trace(where.file, where.line, "importsTheNewKey");
     HWND dlg = run.open();
     ASSERT_NE(nullptr, dlg);
     importConfirmed(run, dlg);
     EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
     EXPECT_EQ(0, run.exitCode());
     EXPECT_EQ(ImportRun::newKey(), readFile(run.rootKey()));
+}
+
+} // namespace
+
+TEST(KeyImportFlow, MissingRootKeyIsCreated)
+{
+    ImportRun run(L"noroot", false);
+    importsTheNewKey(run);
     EXPECT_TRUE(run.backups().empty());
     EXPECT_TRUE(run.logged(R"(\[ERR\] \(_importKey\): Error Code: 0x80070002$)"));
 }
@@ -631,16 +639,10 @@ std::vector<std::wstring> debris(const ImportRun& run)
 TEST(KeyImportSafety, ARootKeyHeldOpenByAnotherProgramIsStillImported)
 {
     ImportRun run(L"held");
-    HWND dlg = run.open();
-    ASSERT_NE(nullptr, dlg);
     Holder holder(run.rootKey(), FILE_SHARE_READ | FILE_SHARE_WRITE);
     ASSERT_TRUE(holder.holds());
-    importConfirmed(run, dlg);
-    EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
-    EXPECT_EQ(0, run.exitCode());
+    importsTheNewKey(run);
     holder.release();
-
-    EXPECT_EQ(ImportRun::newKey(), readFile(run.rootKey()));
     const auto backups = run.backups();
     ASSERT_EQ(1u, backups.size());
     EXPECT_EQ(ImportRun::oldKey(), readFile(run.path(L"roaming\\ZIVO\\" + backups[0])));
@@ -654,17 +656,12 @@ TEST(KeyImportSafety, AReadOnlyKeyFileLeavesNoReadOnlyRootKeyAndNoDebris)
 {
     ImportRun run(L"readonly");
     ASSERT_TRUE(SetFileAttributesW(run.newKeyPath().c_str(), FILE_ATTRIBUTE_READONLY));
-    HWND dlg = run.open();
-    ASSERT_NE(nullptr, dlg);
-    importConfirmed(run, dlg);
-    EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
-    EXPECT_EQ(0, run.exitCode());
-    EXPECT_EQ(ImportRun::newKey(), readFile(run.rootKey()));
+    importsTheNewKey(run);
     EXPECT_EQ(0u, GetFileAttributesW(run.rootKey().c_str()) & FILE_ATTRIBUTE_READONLY);
 
     // Held open sharing only reading: neither replaced nor written.
     ASSERT_TRUE(writeFile(run.rootKey(), ImportRun::oldKey()));
-    dlg = run.open();
+    HWND dlg = run.open();
     ASSERT_NE(nullptr, dlg);
     Holder holder(run.rootKey(), FILE_SHARE_READ);
     ASSERT_TRUE(holder.holds());
