@@ -142,7 +142,7 @@ DWORD replaceRootKey(const std::wstring& stagedPath, const std::wstring& rootPat
     return error;
 }
 
-// The spec's own copy over the file, for a root key held open: `from`
+// A plain copy over the file, for a root key held open: `from`
 // written into the existing file at `rootPath`, which keeps its identity.
 DWORD writeInPlace(const std::wstring& from, const std::wstring& rootPath)
 {
