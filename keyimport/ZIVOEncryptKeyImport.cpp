@@ -2,6 +2,7 @@
 
 #include "DbgLog.h"
 #include "ImportDlg.h"
+#include "ImportLock.h"
 #include "RootKeyFile.h"
 #include "UniqueHandle.h"
 #include "ZIVOCommon.h"
@@ -77,22 +78,32 @@ HRESULT _importKey()
         return E_FAIL;
     }
 
-    // The backup takes the first free name and never replaces an earlier
-    // one, whatever the clock says.
-    std::wstring backupPath;
-    const DWORD backupError =
-        copyToFreeName(strRootKeyPath, strRootKeyPath + L" " + _getCurDateTime(), CopyKind::Backup, backupPath);
-    if (backupError != ERROR_SUCCESS) {
-        LOG_ERRCODE(HRESULT_FROM_WIN32(backupError));
-        // Only a root key that does not exist has nothing to lose.
-        if (!isMissingFileError(backupError)) {
-            showFailure(backupError);
-            ZIVOUserInfoManager::releaseUsers();
-            return failureOf(backupError);
+    // Backup and replacement under the lock, the messages after it: a
+    // second instance waits for this one's files, not for its user.
+    DWORD backupError = ERROR_SUCCESS;
+    KeyInstall install = {KeyInstallResult::Failed, ERROR_GEN_FAILURE};
+    {
+        const ImportLock lock;
+        if (lock.error() != ERROR_SUCCESS) {
+            install.error = lock.error();
+        } else {
+            // The backup takes the first free name and never replaces an
+            // earlier one, whatever the clock says.
+            std::wstring backupPath;
+            backupError = copyToFreeName(strRootKeyPath, strRootKeyPath + L" " + _getCurDateTime(), CopyKind::Backup,
+                                         backupPath);
+            if (backupError != ERROR_SUCCESS) LOG_ERRCODE(HRESULT_FROM_WIN32(backupError));
+            // Only a root key that does not exist has nothing to lose.
+            if (backupError == ERROR_SUCCESS || isMissingFileError(backupError))
+                install = installKey(newKeyPath, strRootKeyPath, backupPath);
         }
     }
+    if (backupError != ERROR_SUCCESS && !isMissingFileError(backupError)) {
+        showFailure(backupError);
+        ZIVOUserInfoManager::releaseUsers();
+        return failureOf(backupError);
+    }
 
-    const KeyInstall install = installKey(newKeyPath, strRootKeyPath, backupPath);
     switch (install.result) {
     case KeyInstallResult::Installed:
         hvnMsgBox(IDS_IMPORT_SUCCEEDED, IDS_PRODUCT_NAME, MB_ICONINFORMATION);
