@@ -431,10 +431,14 @@ struct Warned {
     HWND warning;
 };
 
-Warned openToWarning(ImportRun& run, Where where = {})
+// `appData` names another user's roaming folder to import into; empty for
+// the run's own.
+Warned openToWarning(ImportRun& run, const std::wstring& appData = {}, Where where = {})
 {
     const ::testing::ScopedTrace trace(where.file, where.line, "openToWarning");
-    Warned warned{run.open(), nullptr};
+    std::map<std::wstring, std::wstring> env;
+    if (!appData.empty()) env[L"APPDATA"] = appData;
+    Warned warned{run.open(kCaptionEn, env), nullptr};
     if (!warned.dialog) return warned;
     driver::setItemText(warned.dialog, kPathBox, run.newKeyPath());
     driver::click(warned.dialog, IDOK);
@@ -446,6 +450,15 @@ Warned openToWarning(ImportRun& run, Where where = {})
 bool isBackupName(const std::wstring& name)
 {
     return std::regex_match(narrow(name), std::regex(R"(ZIVORoot\.key \d{4}-\d\d-\d\d \d\d-\d\d-\d\d( \(\d+\))?)"));
+}
+
+// Everything in the key folder but the root key and its backups.
+std::vector<std::wstring> debris(const ImportRun& run)
+{
+    std::vector<std::wstring> left;
+    for (const std::wstring& name : run.keyFolder())
+        if (name != L"ZIVORoot.key" && !isBackupName(name)) left.push_back(name);
+    return left;
 }
 
 } // namespace
@@ -534,8 +547,7 @@ TEST(KeyImportSafety, KeyChangedAfterTheCheckIsRefusedAndNothingIsLeft)
     EXPECT_EQ(0, run.exitCode());
 
     EXPECT_EQ(ImportRun::oldKey(), readFile(run.rootKey()));
-    for (const std::wstring& name : run.keyFolder())
-        EXPECT_TRUE(name == L"ZIVORoot.key" || isBackupName(name)) << "left behind: " << narrow(name);
+    EXPECT_EQ(std::vector<std::wstring>{}, debris(run));
     EXPECT_TRUE(run.logged(R"(\[ERR\] \(_importKey\): Error Code: 0x80004005$)"));
 }
 
@@ -620,15 +632,6 @@ private:
     HANDLE m_file;
 };
 
-// Everything in the key folder but the root key and its backups.
-std::vector<std::wstring> debris(const ImportRun& run)
-{
-    std::vector<std::wstring> left;
-    for (const std::wstring& name : run.keyFolder())
-        if (name != L"ZIVORoot.key" && !isBackupName(name)) left.push_back(name);
-    return left;
-}
-
 } // namespace
 
 // A running component may hold the root key open, sharing read and write
@@ -684,17 +687,13 @@ TEST(KeyImportSafety, TwoImportsConfirmedAtOnceEachReportWhatHappened)
         ImportRun second(L"twice-2");
         ASSERT_TRUE(writeFile(second.newKeyPath(), keyBytes(3)));
         const Warned one = openToWarning(first);
-        HWND dlg = second.open(kCaptionEn, {{L"APPDATA", first.path(L"roaming")}});
-        ASSERT_NE(nullptr, dlg);
-        driver::setItemText(dlg, kPathBox, second.newKeyPath());
-        driver::click(dlg, IDOK);
-        HWND other = second.messageBox();
+        const Warned other = openToWarning(second, first.path(L"roaming"));
         ASSERT_NE(nullptr, one.warning);
-        ASSERT_NE(nullptr, other);
+        ASSERT_NE(nullptr, other.warning);
         driver::click(one.warning, IDOK);
-        driver::click(other, IDOK);
+        driver::click(other.warning, IDOK);
         ASSERT_TRUE(driver::waitGone(one.warning));
-        ASSERT_TRUE(driver::waitGone(other));
+        ASSERT_TRUE(driver::waitGone(other.warning));
         EXPECT_EQ(L"Import key successfully!", answer(first, IDOK));
         EXPECT_EQ(L"Import key successfully!", answer(second, IDOK));
         EXPECT_EQ(0, first.exitCode());

@@ -129,11 +129,14 @@ int chosenExitCode()
     return at == std::wstring::npos ? -1 : _wtoi(pairs.c_str() + at + 1 + key.size());
 }
 
-// Owns a window titled as the tray's and never answers it: no message loop.
+// Owns a window titled as the tray's and never answers it: no message loop,
+// until the test lets it go (event KIT_RELEASE_HUNG_TRAY), a minute at most.
 int hungTray(HINSTANCE instance)
 {
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"KIT_RELEASE_HUNG_TRAY");
     CreateWindowW(L"STATIC", L"ZIVOTray", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, instance, nullptr);
-    Sleep(60000);
+    WaitForSingleObject(release, 60000);
+    CloseHandle(release);
     return 7;
 }
 
