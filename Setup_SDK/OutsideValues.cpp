@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "SetupConstants.h"
 #include "UniqueHandle.h"
 
 namespace {
@@ -64,18 +65,19 @@ bool pathFromRegistryValue(DWORD type, const wchar_t (&raw)[kRegistryTextChars],
     return false;
 }
 
-bool readRegistryPath(const wchar_t* subKey, const wchar_t* valueName, REGSAM access,
-                      wchar_t (&path)[kRegistryTextChars])
+PathValue readRegistryPath(const wchar_t* subKey, const wchar_t* valueName, REGSAM access,
+                           wchar_t (&path)[kRegistryTextChars])
 {
     wmemset(path, L'\0', kRegistryTextChars);
     UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, access, key.put()) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, access, key.put()) != ERROR_SUCCESS) return PathValue::Absent;
     wchar_t raw[kRegistryTextChars] = {};
     DWORD bytes = sizeof(raw);
     DWORD type = REG_NONE;
-    if (RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(raw), &bytes) != ERROR_SUCCESS)
-        return false;
-    return pathFromRegistryValue(type, raw, bytes, path);
+    const LSTATUS read = RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(raw), &bytes);
+    if (read == ERROR_FILE_NOT_FOUND) return PathValue::Absent;
+    if (read != ERROR_SUCCESS) return PathValue::NotAbsolute; // longer than its buffer
+    return pathFromRegistryValue(type, raw, bytes, path) ? PathValue::Usable : PathValue::NotAbsolute;
 }
 
 bool readEnvironment(const wchar_t* name, wchar_t (&value)[MAX_PATH])
@@ -87,4 +89,14 @@ bool readEnvironment(const wchar_t* name, wchar_t (&value)[MAX_PATH])
         return false;
     }
     return true;
+}
+
+PathValue readInstallFolder(wchar_t (&folder)[kRegistryTextChars])
+{
+    const PathValue read = readRegistryPath(KEY_PRODUCT, VALUE_INSTALL_PATH, KEY_READ, folder);
+    if (read != PathValue::Usable) return read;
+    const std::size_t chars = wcslen(folder);
+    if (chars > 0 && isSeparator(folder[chars - 1])) return PathValue::Usable;
+    wmemset(folder, L'\0', kRegistryTextChars);
+    return PathValue::NoTrailingBackslash;
 }

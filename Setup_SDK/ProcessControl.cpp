@@ -3,9 +3,9 @@
 #include <psapi.h>
 #include <shellapi.h>
 
-#include <cstring>
 #include <cwchar>
 #include <initializer_list>
+#include <vector>
 
 #include "FixedText.h"
 #include "SetupConstants.h"
@@ -13,8 +13,6 @@
 
 namespace {
 
-const DWORD kMaxProcessIds = 1024;
-const DWORD kMaxModules = 1024;
 const int kParameterChars = 200;
 const wchar_t kExeSuffix[] = L".exe";
 
@@ -58,6 +56,78 @@ bool programIn(UINT(WINAPI* folderOf)(LPWSTR, UINT), const wchar_t* name, wchar_
     return joinText(path, static_cast<const wchar_t*>(folder), L"\\", name);
 }
 
+// Every process id the system lists now; as many as there are, not a
+// fixed number (a Remote Desktop server runs thousands).
+std::vector<DWORD> processIds()
+{
+    std::vector<DWORD> ids(1024);
+    for (;;) {
+        DWORD bytes = 0;
+        const DWORD capacity = static_cast<DWORD>(ids.size() * sizeof(DWORD));
+        if (!EnumProcesses(ids.data(), capacity, &bytes)) return {};
+        if (bytes < capacity) {
+            ids.resize(bytes / sizeof(DWORD));
+            return ids;
+        }
+        ids.resize(ids.size() * 2);
+    }
+}
+
+// A product program's process, opened to be ended, when its image is a
+// product executable; empty otherwise.
+struct ProductProcess {
+    DWORD id;
+    UniqueHandle handle;
+};
+
+UniqueHandle openIfProduct(DWORD id)
+{
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+    wchar_t image[MAX_PATH];
+    if (!process || !processImagePath(process.get(), image) || !productExecutableFor(baseNameOf(image)))
+        return UniqueHandle();
+    return process;
+}
+
+DWORD msLeft(ULONGLONG deadline)
+{
+    const ULONGLONG now = GetTickCount64();
+    return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+}
+
+// Top-level windows titled as the tray's whose process is the product's
+// tray program. Collected first: nothing is sent from inside the walk.
+BOOL CALLBACK noteTrayWindow(HWND window, LPARAM found)
+{
+    wchar_t title[sizeof(WINDOW_TRAY) / sizeof(wchar_t) + 1] = {};
+    if (GetWindowTextW(window, title, static_cast<int>(sizeof(title) / sizeof(wchar_t))) <= 0 ||
+        wcscmp(title, WINDOW_TRAY) != 0)
+        return TRUE;
+    DWORD id = 0;
+    (void)GetWindowThreadProcessId(window, &id);
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+    wchar_t image[MAX_PATH];
+    if (process && processImagePath(process.get(), image) && wcscmp(baseNameOf(image), EXE_TRAY) == 0)
+        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+    return TRUE;
+}
+
+// The tray program is asked first, so it can put its things away. A window
+// that does not answer in time, or hangs, is passed over; all of them
+// together wait at most kTrayAnswerMs.
+void closeTrayWindows()
+{
+    std::vector<HWND> windows;
+    (void)EnumWindows(noteTrayWindow, reinterpret_cast<LPARAM>(&windows));
+    const ULONGLONG deadline = GetTickCount64() + kTrayAnswerMs;
+    for (HWND window : windows) {
+        const DWORD left = msLeft(deadline);
+        if (left == 0) break;
+        DWORD_PTR ignored = 0;
+        (void)SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, left, &ignored);
+    }
+}
+
 } // namespace
 
 bool systemProgramPath(const wchar_t* name, wchar_t (&path)[MAX_PATH])
@@ -87,7 +157,23 @@ bool buildRemoveParameters(int mode, const wchar_t* productCode, wchar_t* buffer
 {
     wmemset(buffer, L'\0', capacity);
     const wchar_t* prefix = mode == 1 ? ARGS_MSI_QUIET_REMOVE : ARGS_MSI_PASSIVE_REMOVE;
-    return appendText(buffer, capacity, prefix) && appendText(buffer, capacity, productCode);
+    if (appendText(buffer, capacity, prefix) && appendText(buffer, capacity, productCode) &&
+        appendText(buffer, capacity, ARGS_MSI_NO_RESTART))
+        return true;
+    wmemset(buffer, L'\0', capacity);
+    return false;
+}
+
+bool buildShellKillParameters(DWORD session, wchar_t* buffer, std::size_t capacity)
+{
+    wmemset(buffer, L'\0', capacity);
+    wchar_t number[11] = {};
+    (void)wsprintfW(number, L"%lu", session);
+    if (appendText(buffer, capacity, ARGS_TASKKILL_EXPLORER) && appendText(buffer, capacity, ARGS_TASKKILL_SESSION) &&
+        appendText(buffer, capacity, number) && appendText(buffer, capacity, ARGS_TASKKILL_SESSION_END))
+        return true;
+    wmemset(buffer, L'\0', capacity);
+    return false;
 }
 
 void enableDebugPrivilege()
@@ -104,19 +190,32 @@ void enableDebugPrivilege()
 void stopProductProcesses()
 {
     enableDebugPrivilege();
-    // The tray program is asked first, so it can put its things away.
-    // A window that does not answer in time, or hangs, is passed over.
-    if (HWND tray = FindWindowW(nullptr, WINDOW_TRAY)) {
-        DWORD_PTR ignored = 0;
-        (void)SendMessageTimeoutW(tray, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kTrayAnswerMs, &ignored);
-    }
+    closeTrayWindows();
+
+    // The product's processes are opened, and their images checked, before
+    // the snapshot that picks them: a handle keeps its process id from
+    // being used again, so the process ended is the one the snapshot names.
+    std::vector<ProductProcess> held;
+    for (DWORD id : processIds())
+        if (id != 0)
+            if (UniqueHandle process = openIfProduct(id)) held.push_back({id, std::move(process)});
+    if (held.empty()) return;
 
     UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return;
+    // One limit for the whole step: a process that does not end stops
+    // nothing after it.
+    const ULONGLONG deadline = GetTickCount64() + kTerminationWaitMs;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL found = firstProcessEntry(snapshot.get(), &entry); found; found = nextProcessEntry(snapshot.get(), &entry)) {
-        if (productExecutableFor(baseNameOf(entry.szExeFile))) terminateAndWait(entry.th32ProcessID);
+        if (!productExecutableFor(baseNameOf(entry.szExeFile))) continue;
+        for (ProductProcess& product : held) {
+            if (product.id != entry.th32ProcessID || !product.handle) continue;
+            if (TerminateProcess(product.handle.get(), 0))
+                (void)WaitForSingleObject(product.handle.get(), msLeft(deadline));
+            product.handle.reset();
+        }
     }
 }
 
@@ -133,44 +232,48 @@ BOOL nextProcessEntry(HANDLE snapshot, PROCESSENTRY32W* entry)
     return found;
 }
 
-void terminateAndWait(DWORD processId)
+DWORD ownSession()
 {
-    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
-    if (!process) return;
-    // Limited: a process that does not end stops nothing after it.
-    if (TerminateProcess(process.get(), 0)) (void)WaitForSingleObject(process.get(), kTerminationWaitMs);
+    DWORD session = 0;
+    return ProcessIdToSessionId(GetCurrentProcessId(), &session) ? session : 0;
 }
 
-bool isWindowsFolderModule(const char* path, const char* windowsFolder, const char* moduleName)
+bool processImagePath(HANDLE process, wchar_t (&path)[MAX_PATH])
 {
-    std::size_t folderChars = strlen(windowsFolder);
-    if (folderChars > 0 && windowsFolder[folderChars - 1] == '\\') --folderChars; // "C:\" as the Windows folder
-    if (folderChars == 0 || strlen(path) != folderChars + 1 + strlen(moduleName)) return false;
-    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path, static_cast<int>(folderChars), windowsFolder,
-                       static_cast<int>(folderChars)) != CSTR_EQUAL)
-        return false;
-    return path[folderChars] == '\\' && strcmp(path + folderChars + 1, moduleName) == 0;
+    wmemset(path, L'\0', MAX_PATH);
+    DWORD chars = MAX_PATH;
+    if (QueryFullProcessImageNameW(process, 0, path, &chars) && chars > 0 && chars < MAX_PATH) return true;
+    path[0] = L'\0';
+    return false;
 }
 
-UniqueHandle findProcessByModulePath(const char* moduleName, DWORD access)
+bool isWindowsFolderProgram(const wchar_t* path, const wchar_t* windowsFolder, const wchar_t* name)
 {
-    char windowsFolder[MAX_PATH] = {};
-    const UINT folderChars = GetWindowsDirectoryA(windowsFolder, MAX_PATH);
+    std::size_t folderChars = wcslen(windowsFolder);
+    if (folderChars > 0 && windowsFolder[folderChars - 1] == L'\\') --folderChars; // "C:\" as the Windows folder
+    if (folderChars == 0 || wcslen(path) != folderChars + 1 + wcslen(name) || path[folderChars] != L'\\') return false;
+    return CompareStringOrdinal(path, static_cast<int>(folderChars), windowsFolder, static_cast<int>(folderChars), TRUE) ==
+               CSTR_EQUAL &&
+           CompareStringOrdinal(path + folderChars + 1, -1, name, -1, TRUE) == CSTR_EQUAL;
+}
+
+UniqueHandle findSessionShell(DWORD access)
+{
+    wchar_t windowsFolder[MAX_PATH] = {};
+    const UINT folderChars = GetWindowsDirectoryW(windowsFolder, MAX_PATH);
     if (folderChars == 0 || folderChars >= MAX_PATH) return UniqueHandle();
-    DWORD ids[kMaxProcessIds] = {};
-    DWORD idBytes = 0;
-    if (!EnumProcesses(ids, sizeof(ids), &idBytes)) return UniqueHandle();
-    const DWORD idCount = idBytes / sizeof(DWORD);
-    for (DWORD i = 0; i < idCount && i < kMaxProcessIds; ++i) {
-        if (ids[i] == 0) continue;
-        UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | access, FALSE, ids[i]));
-        if (!process) continue;
-        HMODULE modules[kMaxModules] = {};
-        DWORD moduleBytes = 0;
-        char path[MAX_PATH] = {};
-        if (!EnumProcessModules(process.get(), modules, sizeof(modules), &moduleBytes)) continue;
-        if (!GetModuleFileNameExA(process.get(), modules[0], path, MAX_PATH)) continue;
-        if (isWindowsFolderModule(path, windowsFolder, moduleName)) return process;
+    const DWORD session = ownSession();
+    for (DWORD id : processIds()) {
+        if (id == 0) continue;
+        UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | access, FALSE, id));
+        // Asked while the handle is open, which keeps the id from naming
+        // another process meanwhile.
+        DWORD processSession = 0;
+        wchar_t image[MAX_PATH];
+        if (!process || !ProcessIdToSessionId(id, &processSession) || processSession != session ||
+            !processImagePath(process.get(), image))
+            continue;
+        if (isWindowsFolderProgram(image, windowsFolder, EXE_EXPLORER)) return process;
     }
     return UniqueHandle();
 }
@@ -206,8 +309,10 @@ void killShell()
 {
     wchar_t name[MAX_PATH];
     wchar_t taskkill[MAX_PATH];
-    if (joinText(name, EXE_TASKKILL, kExeSuffix) && systemProgramPath(name, taskkill))
-        (void)startProgram(taskkill, ARGS_TASKKILL_EXPLORER, SW_HIDE, false);
+    wchar_t parameters[kParameterChars];
+    if (joinText(name, EXE_TASKKILL, kExeSuffix) && systemProgramPath(name, taskkill) &&
+        buildShellKillParameters(ownSession(), parameters, kParameterChars))
+        (void)startProgram(taskkill, parameters, SW_HIDE, false);
 }
 
 void startShell()
@@ -220,6 +325,6 @@ void terminateShell()
 {
     // Through the handle whose path was checked: a process id found once
     // and opened again could name another process by then.
-    const UniqueHandle shell = findProcessByModulePath(MODULE_EXPLORER, PROCESS_TERMINATE);
+    const UniqueHandle shell = findSessionShell(PROCESS_TERMINATE);
     if (shell) (void)TerminateProcess(shell.get(), 0);
 }

@@ -14,6 +14,9 @@ public:
     // The first failure's code in run order; without one, 1641 when any
     // removal started a restart, else 3010 when any needs one, else 0.
     DWORD exitCode() const;
+    // True when every removal so far was done (0, 1605, 3010 or 1641): only
+    // then is the product gone, and its uninstall entry may go with it.
+    bool allDone() const { return m_firstFailure == ERROR_SUCCESS; }
 
 private:
     DWORD m_firstFailure = ERROR_SUCCESS;

@@ -25,6 +25,9 @@ inline constexpr wchar_t VERB_OPEN[] = L"open";
 inline constexpr wchar_t EXE_MSIEXEC[] = L"MsiExec.exe";
 inline constexpr wchar_t ARGS_MSI_QUIET_REMOVE[] = L"/quiet /X ";
 inline constexpr wchar_t ARGS_MSI_PASSIVE_REMOVE[] = L"/passive /X ";
+// After the code: a removal that needs a restart says so (3010) instead of
+// restarting the machine before the later packages are removed.
+inline constexpr wchar_t ARGS_MSI_NO_RESTART[] = L" /norestart";
 inline constexpr wchar_t WINDOW_TRAY[] = L"ZIVOTray";
 inline constexpr wchar_t EXE_TRAY[] = L"ZIVOTray.exe";
 inline constexpr wchar_t EXE_VAULT[] = L"ZIVOVault.exe";
@@ -32,8 +35,11 @@ inline constexpr wchar_t EXE_MAIN[] = L"ZIVOMain.exe";
 inline constexpr wchar_t EXE_ENROLL[] = L"ZIVOEnroll.exe";
 inline constexpr wchar_t EXE_TASKKILL[] = L"taskkill";
 inline constexpr wchar_t ARGS_TASKKILL_EXPLORER[] = L"/f /im explorer.exe";
+// After ARGS_TASKKILL_EXPLORER, with the uninstaller's own session number:
+// the shells of other sessions are other users' desktops.
+inline constexpr wchar_t ARGS_TASKKILL_SESSION[] = L" /fi \"SESSION eq ";
+inline constexpr wchar_t ARGS_TASKKILL_SESSION_END[] = L"\"";
 inline constexpr wchar_t EXE_EXPLORER[] = L"explorer.exe";
-inline constexpr char MODULE_EXPLORER[] = "explorer.exe"; // matched against 8-bit module paths
 inline constexpr wchar_t PRIVILEGE_DEBUG[] = L"SeDebugPrivilege";
 
 // Registry, under HKEY_LOCAL_MACHINE.

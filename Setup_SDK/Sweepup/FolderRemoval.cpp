@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "CleanupActs.h"
 #include "FixedText.h"
 #include "HeldFolder.h"
 #include "OutsideValues.h"
@@ -23,9 +24,15 @@ std::wstring getRoamingDataPath(const std::wstring& identifier)
     wchar_t keyPath[MAX_PATH];
     if (!joinText(keyPath, KEY_PROFILE_LIST, identifier.c_str())) return {};
     wchar_t profile[kRegistryTextChars];
-    if (!readRegistryPath(keyPath, VALUE_PROFILE_IMAGE_PATH, KEY_READ | KEY_WOW64_64KEY, profile)) return {};
+    const PathValue read = readRegistryPath(keyPath, VALUE_PROFILE_IMAGE_PATH, KEY_READ | KEY_WOW64_64KEY, profile);
+    if (read == PathValue::NotAbsolute)
+        keepItem(std::wstring(L"HKLM\\") + keyPath + L"\\" + VALUE_PROFILE_IMAGE_PATH, REASON_PROFILE_NOT_ABSOLUTE);
+    if (read != PathValue::Usable) return {};
     wchar_t path[MAX_PATH];
-    if (!joinText(path, static_cast<const wchar_t*>(profile), DIR_ROAMING_DATA)) return {};
+    if (!joinText(path, static_cast<const wchar_t*>(profile), DIR_ROAMING_DATA)) {
+        keepItem(std::wstring(profile) + DIR_ROAMING_DATA, REASON_PATH_TOO_LONG);
+        return {};
+    }
     return path;
 }
 
@@ -46,6 +53,13 @@ void removeRoamingData()
 {
     // All names first: profiles added or removed during the sweep, which
     // takes far longer than the reading, then shift no index.
-    for (const std::wstring& name : profileNames())
-        if (name.size() > 8) removeFolder(getRoamingDataPath(name));
+    for (const std::wstring& name : profileNames()) {
+        if (name.size() <= 8) continue;
+        const std::wstring folder = getRoamingDataPath(name);
+        if (folder.empty()) continue;
+        // The profile whose root key files go with its data.
+        beginProfile(folder.substr(0, folder.size() - wcslen(DIR_ROAMING_DATA)));
+        removeFolder(folder);
+        endProfile();
+    }
 }

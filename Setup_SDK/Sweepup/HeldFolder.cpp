@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <string>
 
+#include "CleanupActs.h"
 #include "FixedText.h"
 
 namespace {
@@ -30,13 +31,6 @@ bool isSeparator(wchar_t c)
     return c == L'\\' || c == L'/';
 }
 
-bool setAttributes(HANDLE object, DWORD attributes)
-{
-    FILE_BASIC_INFO basic = {};
-    basic.FileAttributes = attributes;
-    return SetFileInformationByHandle(object, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
-}
-
 // Attributes and link count by handle, without the volume's serial number
 // that GetFileInformationByHandle adds: on Wine that one asks the mount
 // manager, at several times the cost of the rest of a file's removal.
@@ -56,13 +50,6 @@ bool linkCountOf(HANDLE object, DWORD& links)
     return true;
 }
 
-bool markForDeletion(HANDLE object)
-{
-    FILE_DISPOSITION_INFO disposition = {};
-    disposition.DeleteFile = TRUE;
-    return SetFileInformationByHandle(object, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
-}
-
 // True when the open object's final path, links resolved, is `expected`
 // (compared without regard to case).
 bool hasFinalPath(HANDLE object, const wchar_t* expected)
@@ -78,12 +65,20 @@ bool hasFinalPath(HANDLE object, const wchar_t* expected)
     return CompareStringOrdinal(plain, -1, expected, -1, TRUE) == CSTR_EQUAL;
 }
 
-// A folder at `path`, as itself: not a link, and with `path` as its final path.
-bool isFolderItself(HANDLE folder, const wchar_t* path)
+// Why the object at `path` is not a folder there as itself (not a link,
+// and with `path` as its final path); null when it is.
+const wchar_t* whyNotFolderItself(HANDLE folder, const wchar_t* path)
 {
     DWORD attributes = 0;
-    return attributesOf(folder, attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) && !isReparsePoint(attributes) &&
-           hasFinalPath(folder, path);
+    if (!attributesOf(folder, attributes)) return reasonForError(GetLastError());
+    if (isReparsePoint(attributes)) return REASON_LINK;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return REASON_NOT_FOLDER;
+    return hasFinalPath(folder, path) ? nullptr : REASON_LINK_IN_PATH;
+}
+
+bool isMissing(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 bool sameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
@@ -95,7 +90,8 @@ bool sameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
 // Opens an entry of the held folder by its name, relative to the folder's
 // handle, as itself: a link there is not followed where the platform can
 // open links as themselves.
-UniqueHandle openEntry(HANDLE folder, const wchar_t* name, std::size_t nameChars, ACCESS_MASK access, ULONG kind)
+UniqueHandle openEntry(HANDLE folder, const wchar_t* name, std::size_t nameChars, ACCESS_MASK access, ULONG kind,
+                       DWORD* error = nullptr)
 {
     UNICODE_STRING text;
     text.Buffer = const_cast<PWSTR>(name);
@@ -107,6 +103,7 @@ UniqueHandle openEntry(HANDLE folder, const wchar_t* name, std::size_t nameChars
     const NTSTATUS result =
         NtCreateFile(&entry, access | SYNCHRONIZE, &attributes, &status, nullptr, 0, kShareAll, FILE_OPEN,
                      kind | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (error) *error = result >= 0 ? ERROR_SUCCESS : RtlNtStatusToDosError(result);
     return UniqueHandle(result >= 0 ? entry : nullptr);
 }
 
@@ -127,10 +124,14 @@ bool normalisedPath(const wchar_t* path, wchar_t (&normalised)[MAX_PATH])
         return false;
     }
     // Short (8.3) names in their long form, as a final path gives them. A
-    // path that does not exist stays as it is: there is nothing there.
-    wchar_t longForm[MAX_PATH] = {};
-    const DWORD longChars = GetLongPathNameW(normalised, longForm, MAX_PATH);
-    if (longChars > 0 && longChars < MAX_PATH) wmemcpy(normalised, longForm, MAX_PATH);
+    // path that does not exist stays as it is: there is nothing there. Only
+    // a path with a tilde can hold a generated short name; asking for the
+    // long form of every other would cost a search for each of its parts.
+    if (wcschr(normalised, L'~')) {
+        wchar_t longForm[MAX_PATH] = {};
+        const DWORD longChars = GetLongPathNameW(normalised, longForm, MAX_PATH);
+        if (longChars > 0 && longChars < MAX_PATH) wmemcpy(normalised, longForm, MAX_PATH);
+    }
     const std::size_t used = wcslen(normalised);
     const bool driveRoot = used == 3 && normalised[1] == L':';
     if (used > 1 && normalised[used - 1] == L'\\' && !driveRoot) normalised[used - 1] = L'\0';
@@ -139,13 +140,25 @@ bool normalisedPath(const wchar_t* path, wchar_t (&normalised)[MAX_PATH])
 
 HeldFolder::HeldFolder(const wchar_t* path, FolderUse use)
 {
-    if (!normalisedPath(path, m_path)) return;
+    if (path[0] == L'\0') return;
+    if (!normalisedPath(path, m_path)) {
+        keepItem(path, REASON_PATH_TOO_LONG);
+        return;
+    }
     if (use == FolderUse::SweepAndRemove) {
         m_handle.reset(CreateFileW(m_path, kFolderAccess | DELETE, kShareHeld, nullptr, OPEN_EXISTING, kFolderFlags, nullptr));
         m_canDelete = static_cast<bool>(m_handle);
     }
     if (!m_handle) m_handle.reset(CreateFileW(m_path, kFolderAccess, kShareHeld, nullptr, OPEN_EXISTING, kFolderFlags, nullptr));
-    if (m_handle && !isFolderItself(m_handle.get(), m_path)) m_handle.reset();
+    if (!m_handle) {
+        const DWORD error = GetLastError();
+        if (!isMissing(error)) keepItem(m_path, reasonForError(error)); // nothing there: nothing to keep
+        return;
+    }
+    if (const wchar_t* reason = whyNotFolderItself(m_handle.get(), m_path)) {
+        keepItem(m_path, reason);
+        m_handle.reset();
+    }
 }
 
 bool HeldFolder::entryPath(const wchar_t* name, std::size_t nameChars, wchar_t (&path)[kEntryPathChars]) const
@@ -171,14 +184,24 @@ void HeldFolder::removeFiles()
                 // nothing to do
             } else if (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 // Subfolders are not entered; they only have their attributes reset.
+                keepEntry(entry.FileName, nameChars, isReparsePoint(entry.FileAttributes) ? REASON_LINK : REASON_SUBFOLDER);
                 if (!isReparsePoint(entry.FileAttributes)) resetSubfolder(entry.FileName, nameChars);
-            } else {
-                removeFile(entry.FileName, nameChars, AttributeReset::SingleLinkOnly, entry.FileAttributes);
+            } else if (!removeFile(entry.FileName, nameChars, AttributeReset::SingleLinkOnly, entry.FileAttributes)) {
+                ++m_keptInside;
             }
             if (entry.NextEntryOffset == 0) break;
             at += entry.NextEntryOffset;
         }
     }
+}
+
+void HeldFolder::keepEntry(const wchar_t* name, std::size_t nameChars, const wchar_t* reason)
+{
+    wchar_t path[kEntryPathChars];
+    const bool named = entryPath(name, nameChars, path);
+    if (named && isListedAsRemoved(path)) return; // gone by then: the log folder, before the public one
+    ++m_keptInside;
+    if (named) keepItem(path, reason);
 }
 
 void HeldFolder::resetSubfolder(const wchar_t* name, std::size_t nameChars)
@@ -187,59 +210,105 @@ void HeldFolder::resetSubfolder(const wchar_t* name, std::size_t nameChars)
     if (!entryPath(name, nameChars, expected)) return;
     const UniqueHandle subfolder =
         openEntry(m_handle.get(), name, nameChars, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_DIRECTORY_FILE);
-    if (subfolder && hasFinalPath(subfolder.get(), expected)) (void)setAttributes(subfolder.get(), FILE_ATTRIBUTE_NORMAL);
+    if (subfolder && hasFinalPath(subfolder.get(), expected)) (void)resetAttributes(subfolder.get());
 }
 
 void HeldFolder::removeFile(const wchar_t* name, AttributeReset reset)
 {
-    removeFile(name, wcslen(name), reset, kUnknownAttributes);
+    (void)removeFile(name, wcslen(name), reset, kUnknownAttributes);
 }
 
 // Where the platform opens a link's target in spite of the request (Wine),
-// the final path shows it, and the entry is left alone.
-void HeldFolder::removeFile(const wchar_t* name, std::size_t nameChars, AttributeReset reset, DWORD knownAttributes)
+// the final path shows it, and the entry is left alone. The entry is opened
+// with what deleting it needs; the right to change its attributes only when
+// they must be reset. A file that could not go as it is (read-only, with
+// its attributes not to be reset) is left without a try.
+bool HeldFolder::removeFile(const wchar_t* name, std::size_t nameChars, AttributeReset reset, DWORD knownAttributes)
 {
     wchar_t expected[kEntryPathChars];
-    if (!m_handle || nameChars == 0 || !entryPath(name, nameChars, expected)) return;
-    const UniqueHandle file = openEntry(m_handle.get(), name, nameChars,
-                                        DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_NON_DIRECTORY_FILE);
-    if (!file || !hasFinalPath(file.get(), expected)) return;
-    if (reset == AttributeReset::SingleLinkOnly) {
-        DWORD attributes = knownAttributes;
-        if (attributes == kUnknownAttributes && !attributesOf(file.get(), attributes)) return;
-        if (attributes & kAttributesToReset) {
-            // A file with more than one link shares its attributes with a
-            // name elsewhere: it goes only if it can as it is.
-            DWORD links = 0;
-            if (!linkCountOf(file.get(), links)) return;
-            if (links == 1) (void)setAttributes(file.get(), FILE_ATTRIBUTE_NORMAL);
+    if (!m_handle || nameChars == 0) return false;
+    if (!entryPath(name, nameChars, expected)) {
+        keepItem(std::wstring(m_path) + L"\\" + std::wstring(name, nameChars), REASON_PATH_TOO_LONG);
+        return false;
+    }
+    const bool mayReset = reset == AttributeReset::SingleLinkOnly;
+    const bool mustReset = mayReset && knownAttributes != kUnknownAttributes && (knownAttributes & kAttributesToReset);
+    const ACCESS_MASK deleteAccess = DELETE | FILE_READ_ATTRIBUTES;
+    DWORD error = ERROR_SUCCESS;
+    UniqueHandle file = openEntry(m_handle.get(), name, nameChars, deleteAccess | (mustReset ? FILE_WRITE_ATTRIBUTES : 0),
+                                  FILE_NON_DIRECTORY_FILE, &error);
+    if (!file) {
+        if (!isMissing(error)) keepItem(expected, reasonForError(error));
+        return false;
+    }
+    if (!hasFinalPath(file.get(), expected)) {
+        keepItem(expected, REASON_LINK);
+        return false;
+    }
+    DWORD attributes = knownAttributes;
+    if (attributes == kUnknownAttributes && !attributesOf(file.get(), attributes)) return false;
+    if (!mayReset) {
+        if (attributes & FILE_ATTRIBUTE_READONLY) {
+            keepItem(expected, REASON_READ_ONLY_SHORTCUT);
+            return false;
+        }
+    } else if (attributes & kAttributesToReset) {
+        if (!mustReset) {
+            // Opened again with the right to reset them, and checked again.
+            file = openEntry(m_handle.get(), name, nameChars, deleteAccess | FILE_WRITE_ATTRIBUTES, FILE_NON_DIRECTORY_FILE,
+                             &error);
+            if (!file || !hasFinalPath(file.get(), expected) || !attributesOf(file.get(), attributes)) {
+                keepItem(expected, file ? REASON_LINK : reasonForError(error));
+                return false;
+            }
+        }
+        // A file with more than one link shares its attributes with a name
+        // elsewhere: it goes only if it can as it is, and read-only it cannot.
+        DWORD links = 0;
+        if (!linkCountOf(file.get(), links)) return false;
+        if (links != 1) {
+            if (attributes & FILE_ATTRIBUTE_READONLY) {
+                keepItem(expected, REASON_READ_ONLY_LINKED);
+                return false;
+            }
+        } else {
+            (void)resetAttributes(file.get());
         }
     }
-    (void)markForDeletion(file.get()); // the file goes when its handle closes; refused when read-only
+    deleteHeldFile(file.get(), expected, m_posixRefused);
+    return true;
 }
 
 void HeldFolder::remove()
 {
     if (!m_handle) return;
-    (void)setAttributes(m_handle.get(), FILE_ATTRIBUTE_NORMAL);
+    (void)resetAttributes(m_handle.get());
     if (!m_canDelete) {
-        // Held without DELETE while someone else had it open: opened again
-        // with DELETE, and removed only as the same folder, still itself at
-        // its path. It is empty by then, or its removal is refused anyway.
+        // Held without DELETE while someone else had it open. Let go first:
+        // this handle shares no deletion, so while it is open no one, this
+        // program included, can open the folder with DELETE. Opened again,
+        // it is removed only as the same folder, still itself at its path.
+        // It is empty by then, or its removal is refused anyway.
         BY_HANDLE_FILE_INFORMATION held = {};
-        if (!GetFileInformationByHandle(m_handle.get(), &held)) {
-            m_handle.reset();
+        const bool known = GetFileInformationByHandle(m_handle.get(), &held) != FALSE;
+        m_handle.reset();
+        if (!known) return;
+        m_handle.reset(CreateFileW(m_path, kFolderAccess | DELETE, kShareHeld, nullptr, OPEN_EXISTING, kFolderFlags, nullptr));
+        if (!m_handle) {
+            keepItem(m_path, reasonForError(GetLastError()));
             return;
         }
-        m_handle.reset(CreateFileW(m_path, kFolderAccess | DELETE, kShareHeld, nullptr, OPEN_EXISTING, kFolderFlags, nullptr));
         BY_HANDLE_FILE_INFORMATION again = {};
-        if (!m_handle || !GetFileInformationByHandle(m_handle.get(), &again) || !sameFile(held, again) ||
-            !isFolderItself(m_handle.get(), m_path)) {
+        const wchar_t* reason = whyNotFolderItself(m_handle.get(), m_path);
+        if (!reason && (!GetFileInformationByHandle(m_handle.get(), &again) || !sameFile(held, again)))
+            reason = REASON_LINK_IN_PATH; // another folder in its place meanwhile
+        if (reason) {
+            keepItem(m_path, reason);
             m_handle.reset();
             return;
         }
     }
-    (void)markForDeletion(m_handle.get()); // refused while anything is left in it
+    removeHeldFolder(m_handle.get(), m_path, m_posixRefused, m_keptInside);
     m_handle.reset();
 }
 

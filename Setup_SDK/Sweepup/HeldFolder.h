@@ -1,7 +1,8 @@
 // The one way the cleanup tool deletes anything on disk: a folder held open
 // as itself, its final path checked, and its entries opened relative to it,
 // as themselves, and deleted through their own handles. A link at any level
-// of the path, or as an entry, is never followed.
+// of the path, or as an entry, is never followed. What stays, and why, is
+// told to the preview (CleanupActs.h).
 #pragma once
 
 #include <windows.h>
@@ -48,13 +49,18 @@ public:
     void remove();
 
 private:
-    // `knownAttributes` from a listing, or 0 to read them when needed.
-    void removeFile(const wchar_t* name, std::size_t nameChars, AttributeReset reset, DWORD knownAttributes);
+    // `knownAttributes` from a listing, or INVALID_FILE_ATTRIBUTES to read
+    // them. True when the file is deleted (listed, in the preview).
+    bool removeFile(const wchar_t* name, std::size_t nameChars, AttributeReset reset, DWORD knownAttributes);
     void resetSubfolder(const wchar_t* name, std::size_t nameChars);
+    // An entry that stays, and keeps the folder: listed by the preview.
+    void keepEntry(const wchar_t* name, std::size_t nameChars, const wchar_t* reason);
     bool entryPath(const wchar_t* name, std::size_t nameChars, wchar_t (&path)[1024]) const;
 
     UniqueFileHandle m_handle;
     bool m_canDelete = false;
+    bool m_posixRefused = false; // POSIX deletion refused on this folder's volume
+    int m_keptInside = 0;        // entries that stay, so the folder does too
     wchar_t m_path[MAX_PATH] = {};
 };
 

@@ -1,6 +1,8 @@
 // Deletes what package removal leaves behind, when started with
 // "/Uninstall": per-profile data, shared data and log folders, six install
-// files, shortcuts and two Run values. Silent; exit code always 0.
+// files, shortcuts and two Run values. Silent; exit code always 0. Started
+// with "/Preview", it makes every decision the same way and lists what it
+// would delete and what it would leave, and why, changing nothing.
 #include <windows.h>
 #include <userenv.h>
 
@@ -8,6 +10,7 @@
 #include <string>
 
 #include "UniqueHandle.h"
+#include "CleanupActs.h"
 #include "FixedText.h"
 #include "OutsideValues.h"
 #include "SetupConstants.h"
@@ -66,14 +69,18 @@ void removePublicData()
 
 void deleteInstallFiles()
 {
-    // No install folder known as a whole, absolute path: nothing to delete,
-    // and nowhere else to look.
+    // No install folder known as a whole, absolute path ending in a
+    // backslash: nothing to delete, and nowhere else to look. Without the
+    // backslash the names would run into the folder's and name files
+    // beside it.
     wchar_t folder[kRegistryTextChars];
-    if (!readRegistryPath(KEY_PRODUCT, VALUE_INSTALL_PATH, KEY_READ, folder)) return;
+    const PathValue read = readInstallFolder(folder);
+    const std::wstring value = std::wstring(L"HKLM\\") + KEY_PRODUCT + VALUE_INSTALL_PATH;
+    if (read == PathValue::NotAbsolute) keepItem(value, REASON_NOT_ABSOLUTE);
+    if (read == PathValue::NoTrailingBackslash) keepItem(value, REASON_NO_BACKSLASH);
+    if (read != PathValue::Usable) return;
     for (int index = INSTALL_FOLDER_FILE_COUNT - 1; index >= 0; --index) {
         wchar_t path[MAX_PATH];
-        // Through the folder the joined path names, so a folder stored
-        // without its trailing backslash still misses the six files.
         if (joinText(path, static_cast<const wchar_t*>(folder), INSTALL_FOLDER_FILES[index]))
             deleteFileAt(path, AttributeReset::SingleLinkOnly);
     }
@@ -103,16 +110,24 @@ void deleteShortcut(const std::wstring& folder, const wchar_t* name)
 
 void deleteRunValue(const wchar_t* name)
 {
+    const std::wstring shown = std::wstring(L"HKLM\\") + KEY_RUN + name;
     UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KEY_RUN, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return;
-    (void)RegDeleteValueW(key.get(), name);
+    const LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, KEY_RUN, 0, KEY_ALL_ACCESS, key.put());
+    if (opened != ERROR_SUCCESS) {
+        if (opened != ERROR_FILE_NOT_FOUND) keepItem(shown, reasonForError(static_cast<DWORD>(opened)));
+        return;
+    }
+    deleteRegistryValue(key.get(), name, shown);
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 2 || wcscmp(argv[1], SWITCH_UNINSTALL) != 0) return 0;
+    if (argc < 2) return 0;
+    const bool preview = wcscmp(argv[1], SWITCH_PREVIEW) == 0;
+    if (!preview && wcscmp(argv[1], SWITCH_UNINSTALL) != 0) return 0;
+    setCleanupMode(preview ? CleanupMode::Preview : CleanupMode::Delete);
 
     removeRoamingData();
     removeAllUsersData();
@@ -141,5 +156,6 @@ int wmain(int argc, wchar_t** argv)
 
     deleteRunValue(VALUE_RUN_VAULT);
     deleteRunValue(VALUE_RUN_AGENT);
+    printSummary();
     return 0;
 }

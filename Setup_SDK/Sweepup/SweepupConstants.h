@@ -3,6 +3,7 @@
 #pragma once
 
 inline constexpr wchar_t SWITCH_UNINSTALL[] = L"/Uninstall";
+inline constexpr wchar_t SWITCH_PREVIEW[] = L"/Preview";
 inline constexpr wchar_t ENV_SYSTEM_DRIVE[] = L"SystemDrive";
 inline constexpr wchar_t KEY_PROFILE_LIST[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
 inline constexpr wchar_t VALUE_PROFILE_IMAGE_PATH[] = L"ProfileImagePath";
@@ -11,6 +12,7 @@ inline constexpr wchar_t DIR_PUBLIC_DATA[] = L"\\Users\\Public\\ZIVO";
 inline constexpr wchar_t DIR_PUBLIC_LOGS[] = L"\\Users\\Public\\ZIVO\\ZIVOlogs";
 inline constexpr wchar_t DIR_SHARED_DATA[] = L"\\Halvern\\ZIVO";
 inline constexpr wchar_t DIR_ROAMING_DATA[] = L"\\AppData\\Roaming\\ZIVO";
+inline constexpr wchar_t FILE_ROOT_KEY[] = L"ZIVORoot.key"; // in the roaming data folder; backups add " <date-time>"
 inline constexpr wchar_t LNK_PRODUCT[] = L"Dactyra.lnk";
 inline constexpr wchar_t LNK_RECOVERY[] = L"Recovery Tool.lnk";
 inline constexpr wchar_t LNK_STARTUP_VAULT[] = L"ZIVO Vault.lnk";

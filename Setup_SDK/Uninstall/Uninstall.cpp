@@ -1,7 +1,8 @@
 // Removes the product: stops its programs, closes the flash-memory program,
 // removes the ten sub-packages and the main package, deletes the uninstall
-// entry and cycles the Windows shell. No window, no message. The exit code
-// is what the package removals gave, in Windows Installer's own codes.
+// entry once every removal is done, and cycles the Windows shell of its own
+// session. No window, no message. The exit code is what the package
+// removals gave, in Windows Installer's own codes.
 #include <windows.h>
 
 #include <cwchar>
@@ -20,13 +21,13 @@ int silentMode = 0;
 wchar_t uninstallEntryPath[MAX_PATH];
 
 // The flash-memory program in the install folder. Only an install folder
-// that is a whole, absolute path counts: this program runs elevated, and a
-// bare name or a relative folder would let the search order or the current
-// folder pick up a planted program of that name.
+// that is a whole, absolute path ending in a backslash counts: this program
+// runs elevated, and a bare name, a relative folder or a folder name run
+// into the program's would let a planted program of that name run.
 bool flashProgramPath(wchar_t (&path)[MAX_PATH])
 {
     wchar_t folder[kRegistryTextChars];
-    if (!readRegistryPath(KEY_PRODUCT, VALUE_INSTALL_PATH, KEY_READ, folder)) return false;
+    if (readInstallFolder(folder) != PathValue::Usable) return false;
     return joinText(path, static_cast<const wchar_t*>(folder), EXE_FLASH);
 }
 
@@ -52,7 +53,7 @@ void restartShell()
     UniqueHandle shell;
     for (int tries = 0; tries < 2 && !shell; ++tries) {
         Sleep(2000);
-        shell = findProcessByModulePath(MODULE_EXPLORER, SYNCHRONIZE);
+        shell = findSessionShell(SYNCHRONIZE);
         if (!shell) startShell();
     }
     shell.reset();
@@ -77,9 +78,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     // Every step runs whatever a removal gave; only the exit code tells.
     RemovalOutcome removals;
     removeSubPackages(silentMode, removals);
-    killShell();
+    // Session 0 (a service or a deployment system running this as SYSTEM)
+    // has no user's shell to cycle, and one started there shows nobody a
+    // desktop; a shell extension still loaded then makes the main removal
+    // ask for a restart (3010).
+    const bool hasShell = ownSession() != 0;
+    if (hasShell) killShell();
     removals.add(removePackage(silentMode, PRODUCT_CODE_MAIN));
-    deleteUninstallEntry();
-    restartShell();
+    // A product that is still partly installed keeps its entry, so the
+    // removal can be run again from the installed programs.
+    if (removals.allDone()) deleteUninstallEntry();
+    if (hasShell) restartShell();
     return static_cast<int>(removals.exitCode());
 }

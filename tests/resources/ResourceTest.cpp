@@ -262,6 +262,24 @@ TEST(KitResources, IconsAndManifests)
 
 namespace {
 
+// Marked terminal-server aware: on a Remote Desktop server an unmarked
+// program is handed a per-user copy of the Windows folder.
+TEST(KitResources, ProgramsAreTerminalServerAware)
+{
+    for (const wchar_t* name : {L"ZIVOEncryptKeyImport.exe", L"Uninstall.exe", L"Sweepup.exe"}) {
+        const std::string image = readFile(binDir() + name);
+        ASSERT_GT(image.size(), sizeof(IMAGE_DOS_HEADER)) << narrow(name);
+        const auto& dos = *reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+        ASSERT_EQ(IMAGE_DOS_SIGNATURE, dos.e_magic) << narrow(name);
+        ASSERT_LE(static_cast<size_t>(dos.e_lfanew) + sizeof(IMAGE_NT_HEADERS64), image.size()) << narrow(name);
+        const auto& nt = *reinterpret_cast<const IMAGE_NT_HEADERS64*>(image.data() + dos.e_lfanew);
+        ASSERT_EQ(IMAGE_NT_SIGNATURE, nt.Signature) << narrow(name);
+        EXPECT_EQ(IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE,
+                  nt.OptionalHeader.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
+            << narrow(name);
+    }
+}
+
 struct VersionCase {
     const wchar_t* file;
     const wchar_t* description;

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <msi.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <cstdlib>
 #include <string>
@@ -102,15 +103,23 @@ int tray(HINSTANCE instance)
     return 7;
 }
 
+// The product code after "/X ", up to the next blank; empty when there is none.
+std::wstring productCode()
+{
+    const std::wstring args = arguments();
+    const size_t x = args.find(L"/X ");
+    if (x == std::wstring::npos) return {};
+    return args.substr(x + 3, args.find(L' ', x + 3) - (x + 3));
+}
+
 // Carries out "/X {code}" through the Windows Installer itself, as
 // msiexec would: the recorder stands where msiexec is found.
 int removeForReal()
 {
-    const std::wstring args = arguments();
-    const size_t x = args.find(L"/X ");
-    if (x == std::wstring::npos) return 1639; // invalid command line
+    const std::wstring code = productCode();
+    if (code.empty()) return 1639; // invalid command line
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-    return static_cast<int>(MsiConfigureProductW(args.substr(x + 3).c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT));
+    return static_cast<int>(MsiConfigureProductW(code.c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT));
 }
 
 // The exit code the test asks for this removal, by product code:
@@ -120,23 +129,43 @@ int chosenExitCode()
 {
     wchar_t chosen[2048] = {};
     if (!GetEnvironmentVariableW(L"RECORDER_MSI_EXITS", chosen, 2048)) return -1;
-    const std::wstring args = arguments();
-    const size_t x = args.find(L"/X ");
-    if (x == std::wstring::npos) return -1;
-    const std::wstring key = args.substr(x + 3) + L"=";
+    const std::wstring code = productCode();
+    if (code.empty()) return -1;
+    const std::wstring key = code + L"=";
     const std::wstring pairs = std::wstring(L";") + chosen;
     const size_t at = pairs.find(L";" + key);
     return at == std::wstring::npos ? -1 : _wtoi(pairs.c_str() + at + 1 + key.size());
 }
 
 // Owns a window titled as the tray's and never answers it: no message loop,
-// until the test lets it go (event KIT_RELEASE_HUNG_TRAY), a minute at most.
+// until the test lets it go (event KIT_RELEASE_HUNG_TRAY) or ends it, a
+// minute at most.
 int hungTray(HINSTANCE instance)
 {
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"KIT_RELEASE_HUNG_TRAY");
     CreateWindowW(L"STATIC", L"ZIVOTray", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, instance, nullptr);
     WaitForSingleObject(release, 60000);
     CloseHandle(release);
+    return 7;
+}
+
+// Rewrites its own entry in the loader's module list to claim the Windows
+// folder's explorer.exe, as any program can, then runs until it is ended.
+int fakeShell()
+{
+    static wchar_t claimed[MAX_PATH] = {};
+    const UINT chars = GetWindowsDirectoryW(claimed, MAX_PATH - 14);
+    if (chars == 0 || chars >= MAX_PATH - 14) return 1;
+    lstrcatW(claimed, L"\\explorer.exe");
+    PROCESS_BASIC_INFORMATION basic = {};
+    if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) < 0) return 1;
+    LIST_ENTRY* first = basic.PebBaseAddress->Ldr->InMemoryOrderModuleList.Flink;
+    auto* self = CONTAINING_RECORD(first, LDR_DATA_TABLE_ENTRY, InMemoryOrderLinks);
+    const USHORT bytes = static_cast<USHORT>(lstrlenW(claimed) * sizeof(wchar_t));
+    self->FullDllName.Buffer = claimed;
+    self->FullDllName.Length = bytes;
+    self->FullDllName.MaximumLength = bytes + sizeof(wchar_t);
+    Sleep(60000);
     return 7;
 }
 
@@ -175,8 +204,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
         Sleep(60000);
         return 7;
     }
-    if (g_name == L"ZIVOTray.exe") return tray(instance);
-    if (g_name == L"HungTray.exe") return hungTray(instance);
+    // The tray's window in a product's own program, answering or hung
+    // (RECORDER_HUNG); decoys of other programs with the tray's title.
+    wchar_t hung[8] = {};
+    if (g_name == L"ZIVOTray.exe") return GetEnvironmentVariableW(L"RECORDER_HUNG", hung, 8) ? hungTray(instance) : tray(instance);
+    if (g_name == L"TrayDecoy.exe") return tray(instance);
+    if (g_name == L"FakeShell.exe") return fakeShell();
     // A product program: runs until it is ended.
     Sleep(60000);
     return 7;

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 #include <msi.h>
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -58,27 +59,44 @@ std::wstring systemFolder()
     return path;
 }
 
-// Recorders in place of the system's msiexec.exe and taskkill.exe for the
-// life of the object; the originals are put back afterwards.
+std::wstring windowsFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetWindowsDirectoryW(path, MAX_PATH);
+    return path;
+}
+
+// Recorders in place of the system's msiexec.exe and taskkill.exe and the
+// Windows folder's explorer.exe for the life of the object; the originals
+// are put back afterwards. The shell is a program of its own: Wine names
+// the image of its built-in explorer.exe after the system folder's copy,
+// which its desktop runs, where Windows names the file started.
 class SystemRecorders {
 public:
     explicit SystemRecorders(Where where = {})
     {
         const ::testing::ScopedTrace trace(where.file, where.line, "SystemRecorders");
-        for (const wchar_t* name : {L"\\msiexec.exe", L"\\taskkill.exe"}) {
-            const std::wstring path = systemFolder() + name;
+        ++s_active;
+        for (const std::wstring& path :
+             {systemFolder() + L"\\msiexec.exe", systemFolder() + L"\\taskkill.exe", windowsFolder() + L"\\explorer.exe"}) {
             EXPECT_TRUE(MoveFileExW(path.c_str(), (path + L".kit-original").c_str(), MOVEFILE_REPLACE_EXISTING));
             EXPECT_TRUE(copyTo(selfDir() + L"Recorder.exe", path));
             m_paths.push_back(path);
         }
     }
+    // While recorders stand in, the uninstaller runs the shell's recorder
+    // in place of Wine's built-in explorer.exe.
+    static bool active() { return s_active > 0; }
+
     ~SystemRecorders()
     {
+        --s_active;
         for (const std::wstring& path : m_paths)
             MoveFileExW((path + L".kit-original").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
     }
 
 private:
+    static inline int s_active = 0;
     std::vector<std::wstring> m_paths;
 };
 
@@ -93,6 +111,40 @@ std::vector<DWORD> shellProcesses()
         if (_wcsicmp(entry.szExeFile, L"explorer.exe") == 0) ids.push_back(entry.th32ProcessID);
     CloseHandle(snapshot);
     return ids;
+}
+
+DWORD ownSession()
+{
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return session;
+}
+
+// Top-level windows titled as the tray's, whoever owns them.
+int trayWindows()
+{
+    int count = 0;
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            wchar_t title[16] = {};
+            GetWindowTextW(window, title, 16);
+            if (wcscmp(title, L"ZIVOTray") == 0) ++*reinterpret_cast<int*>(param);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// What a process's own loader list says its program is.
+std::wstring loaderPathOf(const Process& p)
+{
+    wchar_t path[MAX_PATH] = {};
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, p.pid);
+    if (process) {
+        GetModuleFileNameExW(process, nullptr, path, MAX_PATH);
+        CloseHandle(process);
+    }
+    return path;
 }
 
 // Watches a process for visible top-level windows while it runs. Each one
@@ -162,8 +214,8 @@ public:
               L"cwd\\MsiExec.exe", L"cwd\\taskkill.exe", L"cwd\\explorer.exe", L"cwd\\ZIVOFlash.exe",
               L"cwd\\install\\ZIVOFlash.exe", L"install\\ZIVOFlash.exe", L"products\\ZIVOTray.exe",
               L"products\\ZIVOVault.exe", L"products\\ZIVOMain.exe", L"products\\ZIVOEnroll.exe",
-              L"products\\HungTray.exe", L"other\\ZIVOMAIN.EXE", L"lookalike\\myexplorer.exe",
-              L"lookalike\\explorer.exe\\tool.exe"})
+              L"products\\TrayDecoy.exe", L"other\\ZIVOMAIN.EXE", L"lookalike\\myexplorer.exe",
+              L"lookalike\\explorer.exe\\tool.exe", L"lookalike\\FakeShell.exe"})
             EXPECT_TRUE(copyTo(recorder, m_dir / name));
         regDeleteTree(kProductKey);
         regSetString(kProductKey, L"InstallPath", m_dir / L"install\\");
@@ -174,9 +226,10 @@ public:
 
     std::wstring path(const std::wstring& name) const { return m_dir / name; }
 
-    Process startProduct(const std::wstring& relative)
+    Process startProduct(const std::wstring& relative, const std::map<std::wstring, std::wstring>& env = {})
     {
         RunOptions options;
+        options.env = env;
         options.env[L"RECORDER_LOG"] = m_dir / L"records.txt";
         return start(quote(m_dir / relative), options);
     }
@@ -194,6 +247,7 @@ public:
         options.env = env;
         options.env[L"RECORDER_LOG"] = m_dir / L"records.txt";
         if (realMsiexec) options.env[L"RECORDER_REAL_MSIEXEC"] = L"1";
+        if (SystemRecorders::active()) options.env[L"WINEDLLOVERRIDES"] = L"msiexec.exe,taskkill.exe,explorer.exe=n";
         const std::wstring line =
             quote(m_dir / L"prog\\Uninstall.exe") + (args.empty() || joined ? L"" : L" ") + args;
         Process uninstall = start(line, options);
@@ -234,27 +288,29 @@ public:
             std::count_if(all.begin(), all.end(), [&](const Record& r) { return r.name == lower(name); }));
     }
 
-    // Records of programs started from anywhere but the system folder and
-    // the install folder: the planted ones.
+    // Records of programs started from anywhere but the system folder, the
+    // install folder and the Windows folder's shell: the planted ones.
     std::vector<std::string> planted() const
     {
         std::vector<std::string> out;
         const std::string system = lower("path=" + narrow(systemFolder()) + "\\");
         const std::string install = lower("path=" + narrow(m_dir / L"install\\"));
+        const std::string shell = lower("path=" + narrow(windowsFolder()) + "\\explorer.exe");
         for (const Record& r : records()) {
             const std::string detail = lower(r.detail);
-            if (detail.rfind("path=", 0) != 0) continue;
+            if (detail.rfind("path=", 0) != 0 || detail == shell) continue;
             if (detail.rfind(system, 0) != 0 && detail.rfind(install, 0) != 0) out.push_back(r.detail);
         }
         return out;
     }
 
-    // Every package removal with the given prefix, in the expected order.
+    // Every package removal with the given prefix, in the expected order,
+    // none of them allowed to restart the machine.
     static std::vector<std::string> removals(const std::string& prefix)
     {
         std::vector<std::string> out;
-        for (const std::wstring& code : kSubCodes) out.push_back(prefix + narrow(code));
-        out.push_back(prefix + narrow(kMainCode));
+        for (const std::wstring& code : kSubCodes) out.push_back(prefix + narrow(code) + " /norestart");
+        out.push_back(prefix + narrow(kMainCode) + " /norestart");
         return out;
     }
 
@@ -377,15 +433,25 @@ TEST(UninstallSequence, RemovesRealPackagesStopsProgramsAndCyclesTheShell)
     for (const auto& code : kSubCodes) ASSERT_TRUE(regKeyExists(kUninstallKey + upper(code))) << narrow(code);
     ASSERT_TRUE(exists(markers + kMainCode.substr(1, 36) + L"\\marker.txt"));
 
+    // Windows titled as the tray's in another program, before and after the
+    // tray's own: only the tray's gets the close request.
+    Process decoyBefore = run.startProduct(L"products\\TrayDecoy.exe");
+    ASSERT_TRUE(waitUntil([] { return FindWindowW(nullptr, L"ZIVOTray") != nullptr; })) << "the decoy did not start";
     Process tray = run.startProduct(L"products\\ZIVOTray.exe");
     Process vault = run.startProduct(L"products\\ZIVOVault.exe");
     Process main = run.startProduct(L"products\\ZIVOMain.exe");
     Process enroll = run.startProduct(L"products\\ZIVOEnroll.exe");
     Process otherCase = run.startProduct(L"other\\ZIVOMAIN.EXE");
-    ASSERT_TRUE(waitUntil([] { return FindWindowW(nullptr, L"ZIVOTray") != nullptr; })) << "the tray did not start";
-    // Look-alikes of the shell: a name that ends in it, a folder named so.
+    ASSERT_TRUE(waitUntil([] { return trayWindows() == 2; })) << "the tray did not start";
+    Process decoyAfter = run.startProduct(L"products\\TrayDecoy.exe");
+    ASSERT_TRUE(waitUntil([] { return trayWindows() == 3; })) << "the second decoy did not start";
+    // Look-alikes of the shell: a name that ends in it, a folder named so,
+    // and a program that claims the shell's path in its own loader list.
     Process lookAlike = run.startProduct(L"lookalike\\myexplorer.exe");
     Process inFolder = run.startProduct(L"lookalike\\explorer.exe\\tool.exe");
+    Process fakeShell = run.startProduct(L"lookalike\\FakeShell.exe");
+    ASSERT_TRUE(waitUntil([&] { return loaderPathOf(fakeShell) == windowsFolder() + L"\\explorer.exe"; }))
+        << "the fake shell did not rewrite its loader entry: " << narrow(loaderPathOf(fakeShell));
     ShellWatch shells;
     ASSERT_GE(shells.runningBefore(), 1u) << "no desktop shell to cycle";
 
@@ -395,7 +461,10 @@ TEST(UninstallSequence, RemovesRealPackagesStopsProgramsAndCyclesTheShell)
     // and Wine's desktop (system32\explorer.exe) run on.
     EXPECT_TRUE(lookAlike.running());
     EXPECT_TRUE(inFolder.running());
+    EXPECT_TRUE(fakeShell.running()) << "ended for the path it claims";
     EXPECT_EQ(0u, shells.endedBefore());
+    EXPECT_TRUE(decoyBefore.running());
+    EXPECT_TRUE(decoyAfter.running());
 
     // The tray was asked first, while the other programs still ran; then the
     // four were terminated (exit code 0 from the termination).
@@ -405,7 +474,9 @@ TEST(UninstallSequence, RemovesRealPackagesStopsProgramsAndCyclesTheShell)
     EXPECT_EQ("WM_CLOSE others=3", records[0].detail);
     for (Process* p : {&tray, &vault, &main, &enroll}) EXPECT_EQ(0, p->wait(5000));
     EXPECT_TRUE(otherCase.running());
-    TerminateProcess(otherCase.process, 0);
+    EXPECT_EQ(0u, run.count("TrayDecoy.exe")) << "a decoy got the close request";
+    for (Process* p : {&otherCase, &decoyBefore, &decoyAfter, &fakeShell, &lookAlike, &inFolder})
+        TerminateProcess(p->process, 0);
 
     // The flash-memory program from the install folder, under its event.
     ASSERT_GE(records.size(), 2u);
@@ -423,7 +494,9 @@ TEST(UninstallSequence, RemovesRealPackagesStopsProgramsAndCyclesTheShell)
     ASSERT_NE(order.end(), taskkill);
     EXPECT_EQ(10, std::count(order.begin(), taskkill, "msiexec.exe"));
     EXPECT_EQ(1, std::count(taskkill, order.end(), "msiexec.exe"));
-    EXPECT_EQ("/f /im explorer.exe", records[taskkill - order.begin()].args);
+    // The shell of the uninstaller's own session only.
+    EXPECT_EQ("/f /im explorer.exe /fi \"SESSION eq " + std::to_string(ownSession()) + "\"",
+              records[taskkill - order.begin()].args);
     const std::string system = lower("path=" + narrow(systemFolder()));
     for (const Record& r : records) {
         if (r.name == "msiexec.exe" || r.name == "taskkill.exe") {
@@ -492,6 +565,11 @@ void storeInstallPath(const std::string& how, const std::wstring& folder)
         regSetString(kProductKey, L"InstallPath", L"install\\");
     } else if (how == "empty") {
         regSetString(kProductKey, L"InstallPath", L"");
+    } else if (how == "no backslash") {
+        // "...\\install" runs into the names after it: programs planted
+        // beside the folder under those names must not run.
+        regSetString(kProductKey, L"InstallPath", folder + L"install");
+        copyTo(selfDir() + L"Recorder.exe", folder + L"installZIVOFlash.exe");
     } else if (how == "expandable") {
         const std::wstring text = L"%KIT_TEST_FOLDER%\\install\\";
         regSetRaw(kProductKey, L"InstallPath", REG_EXPAND_SZ, text.c_str(),
@@ -506,7 +584,8 @@ TEST(UninstallSequence, SwitchSelectsTheModeAndOnlyAWholeAbsoluteInstallFolderSt
     OwnWindow window;
     SystemRecorders recorders;
     // Every step runs whatever the removals give; the exit code is the first
-    // failure's, else a restart started (1641), else one needed (3010).
+    // failure's, else a restart started (1641), else one needed (3010). A
+    // failure keeps the uninstall entry.
     const ModeCase cases[] = {
         {L"/silent", true, "/quiet /X ", "expandable", 1, {}, 0},
         {L"/silent x", false, "/passive /X ", "unterminated", 0, {{3, 1603}}, 1603},
@@ -515,6 +594,7 @@ TEST(UninstallSequence, SwitchSelectsTheModeAndOnlyAWholeAbsoluteInstallFolderSt
         {L"/Silent", false, "/quiet /X ", "missing", 0, {{2, 3010}, {6, 1641}, {8, 3010}}, 1641},
         {L"", false, "/passive /X ", "relative", 0, {{4, 3010}, {10, 1603}}, 1603},
         {L"", false, "/passive /X ", "empty", 0, {{0, 0}, {9, 0}, {10, 0}}, 0},
+        {L"/silent", false, "/quiet /X ", "no backslash", 0, {{5, 1605}}, 0},
     };
     for (const ModeCase& c : cases) {
         SCOPED_TRACE(narrow(c.args) + " / " + c.installPath + " / exit " + std::to_string(c.exitCode));
@@ -532,7 +612,10 @@ TEST(UninstallSequence, SwitchSelectsTheModeAndOnlyAWholeAbsoluteInstallFolderSt
         EXPECT_EQ(c.flashStarts, run.count("ZIVOFlash.exe"));
         EXPECT_EQ(std::vector<std::string>{}, run.planted());
         EXPECT_EQ(1u, run.count("taskkill.exe"));
-        EXPECT_FALSE(regKeyExists(kEntryKey));
+        // The entry goes only with a product removed whole: every removal
+        // done, with or without a restart to come.
+        const bool removed = c.exitCode == 0 || c.exitCode == 3010 || c.exitCode == 1641;
+        EXPECT_EQ(!removed, regKeyExists(kEntryKey));
         EXPECT_GE(shells.started(), 1u);
         EXPECT_LE(shells.started(), 3u);
         EXPECT_GE(shells.terminated(), 1u);
@@ -540,16 +623,15 @@ TEST(UninstallSequence, SwitchSelectsTheModeAndOnlyAWholeAbsoluteInstallFolderSt
     }
 }
 
-// Any user can own a window titled as the tray's. One that never answers
-// gets its close request with a time limit, and the removal goes on. (The
-// limit on the wait after a termination is not shown: under Wine every
-// terminated process ends at once.)
+// A tray that never answers gets its close request with a time limit, and
+// the removal goes on. (The limit on the wait after a termination is not
+// shown: under Wine every terminated process ends at once.)
 TEST(UninstallSequence, ATrayWindowThatNeverAnswersHoldsNothingUp)
 {
     OwnWindow window;
     SystemRecorders recorders;
     UninstallRun run(L"hung");
-    Process hung = run.startProduct(L"products\\HungTray.exe");
+    Process hung = run.startProduct(L"products\\ZIVOTray.exe", {{L"RECORDER_HUNG", L"1"}});
     ASSERT_TRUE(waitUntil([] { return FindWindowW(nullptr, L"ZIVOTray") != nullptr; })) << "no hung window";
     ShellWatch shells;
     // The window's program lives until released, a minute at most: a run
@@ -559,12 +641,8 @@ TEST(UninstallSequence, ATrayWindowThatNeverAnswersHoldsNothingUp)
     EXPECT_EQ(UninstallRun::removals("/quiet /X "), run.msiexecArgs());
     EXPECT_EQ(1u, run.count("ZIVOFlash.exe"));
     EXPECT_FALSE(regKeyExists(kEntryKey));
-    EXPECT_TRUE(hung.running()) << "not a product program, yet ended";
-    HANDLE release = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"KIT_RELEASE_HUNG_TRAY");
-    ASSERT_NE(nullptr, release);
-    SetEvent(release);
-    CloseHandle(release);
-    EXPECT_EQ(7, hung.wait(10000));
+    // The tray's own program: asked, passed over, then terminated.
+    EXPECT_EQ(0, hung.wait(10000));
 }
 
 namespace {
@@ -583,7 +661,6 @@ int runPlanted(UninstallRun& run, Where where = {})
     shells.stop();
     EXPECT_EQ(std::vector<std::wstring>{}, windows);
     for (const Record& r : run.records()) ADD_FAILURE() << r.name << " ran: " << r.detail;
-    EXPECT_FALSE(regKeyExists(kEntryKey));
     return code;
 }
 
@@ -597,6 +674,7 @@ TEST(UninstallPlanted, SystemProgramsRemoveThePackagesAndSilentShowsNothing)
     UninstallRun run(L"planted");
     ASSERT_NO_FATAL_FAILURE(installPackages());
     EXPECT_EQ(0, runPlanted(run));
+    EXPECT_FALSE(regKeyExists(kEntryKey));
     for (const auto& code : kSubCodes) EXPECT_FALSE(regKeyExists(kUninstallKey + upper(code))) << narrow(code);
     EXPECT_FALSE(regKeyExists(kUninstallKey + kMainCode));
     EXPECT_FALSE(exists(L"C:\\Program Files\\ZIVOTest\\" + kMainCode.substr(1, 36)));
@@ -615,4 +693,5 @@ TEST(UninstallPlantedNative, LookAlikesThatABareNameWouldFindNeverRun)
     const int code = runPlanted(run);
     EXPECT_NE(0, code);
     for (int done : {1605, 1641, 3010}) EXPECT_NE(done, code);
+    EXPECT_TRUE(regKeyExists(kEntryKey)) << "the product's entry went with its packages still there";
 }

@@ -24,23 +24,34 @@ std::string kittestNarrow(const wchar_t* text)
 
 } // namespace
 
-TEST(RemoveParameters, PrefixFollowedDirectlyByTheCode)
+TEST(RemoveParameters, PrefixTheCodeAndNoRestart)
 {
     wchar_t buffer[200];
     wmemset(buffer, L'#', 200);
     ASSERT_TRUE(buildRemoveParameters(1, SUB_PRODUCT_CODES[0], buffer, 200));
-    EXPECT_STREQ(L"/quiet /X {4CA564D7-4F81-4C2C-9429-6609A57D26A5}", buffer);
+    EXPECT_STREQ(L"/quiet /X {4CA564D7-4F81-4C2C-9429-6609A57D26A5} /norestart", buffer);
     EXPECT_EQ(L'\0', buffer[199]); // zero-filled
     ASSERT_TRUE(buildRemoveParameters(0, PRODUCT_CODE_MAIN, buffer, 200));
-    EXPECT_STREQ(L"/passive /X {1A23B247-C9CF-43F5-A7AE-6B1FF4BDB52A}", buffer);
+    EXPECT_STREQ(L"/passive /X {1A23B247-C9CF-43F5-A7AE-6B1FF4BDB52A} /norestart", buffer);
     ASSERT_TRUE(buildRemoveParameters(2, SUB_PRODUCT_CODES[9], buffer, 200));
-    EXPECT_STREQ(L"/passive /X {43f6bc7b-7cd0-464c-bbad-5b25a5e89027}", buffer);
+    EXPECT_STREQ(L"/passive /X {43f6bc7b-7cd0-464c-bbad-5b25a5e89027} /norestart", buffer);
 
-    // Too small: refused, nothing written past the buffer.
-    wchar_t small[20 + 4];
-    wmemset(small, L'#', 24);
-    EXPECT_FALSE(buildRemoveParameters(1, PRODUCT_CODE_MAIN, small, 20));
-    EXPECT_EQ(L'#', small[20]);
+    // Too small, also for the last part alone: refused and left empty,
+    // nothing written past the buffer.
+    for (std::size_t capacity : {20u, 59u}) { // 59: all but the terminator fits
+        wchar_t small[60 + 4];
+        wmemset(small, L'#', 64);
+        EXPECT_FALSE(buildRemoveParameters(1, PRODUCT_CODE_MAIN, small, capacity)) << capacity;
+        EXPECT_EQ(L'\0', small[0]);
+        EXPECT_EQ(L'#', small[capacity]);
+    }
+
+    // The shell of one session only.
+    ASSERT_TRUE(buildShellKillParameters(1, buffer, 200));
+    EXPECT_STREQ(L"/f /im explorer.exe /fi \"SESSION eq 1\"", buffer);
+    ASSERT_TRUE(buildShellKillParameters(4294967295u, buffer, 200));
+    EXPECT_STREQ(L"/f /im explorer.exe /fi \"SESSION eq 4294967295\"", buffer);
+    EXPECT_FALSE(buildShellKillParameters(1, buffer, 20));
 }
 
 TEST(ProductNames, BaseNameMatchesExactlyAndWithCase)
@@ -161,17 +172,18 @@ TEST(RemovalOutcome, FirstFailureInRunOrderElseTheRestartStartedElseTheOneNeeded
     struct Case {
         std::vector<DWORD> codes;
         DWORD exitCode;
+        bool allDone; // the uninstall entry may go
     };
     const Case cases[] = {
-        {{}, 0},
-        {{0, 1605, 0}, 0},
-        {{1605, 3010, 0}, 3010},
-        {{3010, 1641, 3010}, 1641},
-        {{1641, 0}, 1641},
-        {{0, 1618, 1603}, 1618},
-        {{3010, 1603, 1641}, 1603},
-        {{1605, ERROR_PATH_NOT_FOUND, 1603}, ERROR_PATH_NOT_FOUND}, // a start that failed
-        {{1602}, 1602},
+        {{}, 0, true},
+        {{0, 1605, 0}, 0, true},
+        {{1605, 3010, 0}, 3010, true},
+        {{3010, 1641, 3010}, 1641, true},
+        {{1641, 0}, 1641, true},
+        {{0, 1618, 1603}, 1618, false},
+        {{3010, 1603, 1641}, 1603, false},
+        {{1605, ERROR_PATH_NOT_FOUND, 1603}, ERROR_PATH_NOT_FOUND, false}, // a start that failed
+        {{1602}, 1602, false},
     };
     for (const Case& c : cases) {
         RemovalOutcome outcome;
@@ -179,31 +191,33 @@ TEST(RemovalOutcome, FirstFailureInRunOrderElseTheRestartStartedElseTheOneNeeded
         std::string codes;
         for (DWORD code : c.codes) codes += std::to_string(code) + " ";
         EXPECT_EQ(c.exitCode, outcome.exitCode()) << codes;
+        EXPECT_EQ(c.allDone, outcome.allDone()) << codes;
     }
 }
 
 TEST(ShellLookup, OnlyTheWindowsFoldersExplorerIsTheShell)
 {
     struct Case {
-        const char* path;
-        const char* windowsFolder;
+        const wchar_t* path;
+        const wchar_t* windowsFolder;
         bool shell;
     };
     const Case cases[] = {
-        {"C:\\windows\\explorer.exe", "C:\\windows", true},
-        {"c:\\WINDOWS\\explorer.exe", "C:\\Windows", true}, // the folder in any case
-        {"C:\\explorer.exe", "C:\\", true},
-        {"C:\\windows\\Explorer.exe", "C:\\windows", false}, // the name byte for byte
-        {"C:\\windows\\system32\\explorer.exe", "C:\\windows", false},
-        {"C:\\Users\\Public\\myexplorer.exe", "C:\\windows", false},
-        {"C:\\windows\\myexplorer.exe", "C:\\windows", false},
-        {"C:\\x\\explorer.exe\\tool.exe", "C:\\windows", false},
-        {"C:\\windowsexplorer.exe", "C:\\windows", false},
-        {"C:\\windows\\explorer.exe ", "C:\\windows", false},
-        {"D:\\windows\\explorer.exe", "C:\\windows", false},
-        {"", "C:\\windows", false},
-        {"\\explorer.exe", "", false},
+        {L"C:\\windows\\explorer.exe", L"C:\\windows", true},
+        {L"c:\\WINDOWS\\explorer.exe", L"C:\\Windows", true}, // in any case, as Windows names files
+        {L"C:\\WINDOWS\\Explorer.EXE", L"C:\\Windows", true}, // how Windows may record the logon shell
+        {L"C:\\explorer.exe", L"C:\\", true},
+        {L"C:\\windows\\system32\\explorer.exe", L"C:\\windows", false},
+        {L"C:\\Users\\Public\\myexplorer.exe", L"C:\\windows", false},
+        {L"C:\\windows\\myexplorer.exe", L"C:\\windows", false},
+        {L"C:\\x\\explorer.exe\\tool.exe", L"C:\\windows", false},
+        {L"C:\\windowsexplorer.exe", L"C:\\windows", false},
+        {L"C:\\windows\\explorer.exe ", L"C:\\windows", false},
+        {L"D:\\windows\\explorer.exe", L"C:\\windows", false},
+        {L"", L"C:\\windows", false},
+        {L"\\explorer.exe", L"", false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(c.shell, isWindowsFolderModule(c.path, c.windowsFolder, MODULE_EXPLORER)) << c.path << " in " << c.windowsFolder;
+        EXPECT_EQ(c.shell, isWindowsFolderProgram(c.path, c.windowsFolder, EXE_EXPLORER))
+            << kittestNarrow(c.path) << " in " << kittestNarrow(c.windowsFolder);
 }
