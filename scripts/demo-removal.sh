@@ -2,7 +2,7 @@
 # The product is installed as a machine would have it, with the tests'
 # fixtures (the eleven real packages of tests/uninstall/make-packages.sh and
 # the stand-in programs of tests/uninstall/Recorder.cpp); then
-# "Uninstall.exe /silent" and "Sweepup.exe /Uninstall" run, and a table
+# "Uninstall.exe /silent", "Sweepup.exe /Preview" and "Sweepup.exe /Uninstall" run, and a table
 # shows what was installed, running or present before, after the one and
 # after the other. Nothing outside the sandbox is touched.
 
@@ -141,6 +141,13 @@ demo_removal() {
         timeout 300 "$WINE64" 'C:\Deploy\Uninstall.exe' /silent >/dev/null 2>&1) || status=$?
     echo "  exit code $status"
     after_uninstall=$(demo_survey)
+
+    # The dry run first: what the cleanup would delete and keep, and why.
+    echo "Running: C:\\Deploy\\Sweepup.exe /Preview"
+    status=0
+    timeout 300 "$WINE64" 'C:\Deploy\Sweepup.exe' /Preview >"$KIT_BUILD/sweepup-preview.txt" 2>/dev/null || status=$?
+    sed 's/^/    /' "$KIT_BUILD/sweepup-preview.txt" | tr -d '\r'
+    echo "  exit code $status"
 
     echo "Running: C:\\Deploy\\Sweepup.exe /Uninstall"
     status=0

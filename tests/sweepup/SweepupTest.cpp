@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
+#include <set>
 #include <thread>
 
 #include "KitTest.h"
@@ -28,6 +30,40 @@ void makeFile(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL
     makeDirs(path.substr(0, path.find_last_of(L'\\')));
     writeFile(path, "leftover");
     SetFileAttributesW(path.c_str(), attributes);
+}
+
+// Each file and folder below `folder` (ending in a backslash), by path,
+// with its attributes and the contents of a file; the tool's own output
+// files aside.
+using Described = std::map<std::string, std::string>;
+
+void describeTree(const std::wstring& folder, Described& out)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L".." || name == L"preview.txt" || name == L"stdout.txt" || name == L"stderr.txt")
+            continue;
+        const std::wstring path = folder + name;
+        std::string& described = out[narrow(path)] = std::to_string(found.dwFileAttributes);
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            described += " " + readFile(path);
+        else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            describeTree(path + L"\\", out);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+// The paths of the preview's lines of one kind ("delete", "remove",
+// "keep"), each with the reason for a kept item after a tab.
+std::multiset<std::string> listed(const std::vector<std::string>& preview, const std::string& kind)
+{
+    std::multiset<std::string> out;
+    for (const std::string& line : preview)
+        if (line.compare(0, kind.size() + 1, kind + "\t") == 0) out.insert(line.substr(kind.size() + 1));
+    return out;
 }
 
 // One machine's worth of leftovers, and the means to run the tool on it.
@@ -102,6 +138,34 @@ public:
         return n;
     }
     static constexpr int kAllLeftovers = 15;
+
+    // Runs the preview; it must end with 0 and print nothing to the error
+    // stream. Its lines, as UTF-8 text.
+    std::vector<std::string> preview(Where where = {})
+    {
+        const ::testing::ScopedTrace trace(where.file, where.line, "Machine::preview");
+        RunOptions options;
+        options.currentDir = m_dir.path();
+        options.stdoutFile = m_dir / L"preview.txt";
+        options.stderrFile = m_dir / L"stderr.txt";
+        EXPECT_EQ(0, run(quote(binDir() + L"Sweepup.exe") + L" /Preview", options));
+        EXPECT_EQ("", readFile(m_dir / L"stderr.txt"));
+        return lines(readFile(m_dir / L"preview.txt"));
+    }
+
+    // Everything the tool may touch, as text: each file and folder under
+    // the scratch folder and the shared, Start-menu and Startup folders
+    // with its attributes and contents, and the Run values.
+    Described state() const
+    {
+        Described out;
+        for (const std::wstring& root : {m_dir.path(), kPublic + L"\\", kStartMenuMaker + L"\\", kStartup + L"\\"})
+            describeTree(root, out);
+        if (isDirectory(kPublic)) out[narrow(kPublic)] = "folder";
+        for (const wchar_t* name : {L"ZIVOVaultService", L"ZIVOAgent", L"Other"})
+            if (regValueExists(kRunKey, name)) out["HKLM\\" + narrow(kRunKey) + "\\" + narrow(name)] = "set";
+        return out;
+    }
 
     // Runs the tool; it must end with 0 and print nothing.
     void sweep(const std::wstring& args, const std::map<std::wstring, std::wstring>& env = {}, Where where = {})
@@ -260,6 +324,33 @@ TEST(SweepupSharedFolders, LogFolderGoesBeforeItsParentAndSubfoldersStay)
         EXPECT_TRUE(isDirectory(kPublicLogs)); // stood in: it cannot go
         for (const Process& stander : standers) TerminateProcess(stander.process, 0);
     }
+    {
+        // One who leaves while the folder's many files go: the folder goes
+        // too, after them.
+        Machine machine(L"left");
+        const int kFiles = 6000;
+        ASSERT_TRUE(makeDirs(kPublicLogs));
+        for (int i = 0; i < kFiles; ++i) writeFile(kPublicLogs + L"\\" + std::to_wstring(i) + L".log", "x");
+        ASSERT_TRUE(copyTo(selfDir() + L"Recorder.exe", machine.path(L"stander.exe")));
+        RunOptions options;
+        options.currentDir = kPublicLogs;
+        Process stander = start(quote(machine.path(L"stander.exe")), options);
+        ASSERT_TRUE(stander.running());
+        std::atomic<bool> left{false};
+        std::thread leaver([&] {
+            const auto sweeping = [&] {
+                for (int i = 0; i < kFiles; i += 250)
+                    if (!exists(kPublicLogs + L"\\" + std::to_wstring(i) + L".log")) return true;
+                return false;
+            };
+            if (waitUntil(sweeping, 60000)) left = TerminateProcess(stander.process, 0) && stander.wait(10000) == 0;
+        });
+        machine.sweep(L"/Uninstall");
+        leaver.join();
+        ASSERT_TRUE(left) << "the sweep never began, or the stander did not leave";
+        EXPECT_FALSE(exists(kPublicLogs));
+        EXPECT_FALSE(exists(kPublic));
+    }
 }
 
 TEST(SweepupInstallFiles, SixNamedFilesGoEvenReadOnly)
@@ -273,11 +364,19 @@ TEST(SweepupInstallFiles, SixNamedFilesGoEvenReadOnly)
     for (const wchar_t* name : kInstallFiles) EXPECT_FALSE(exists(folder + L"\\" + name)) << narrow(name);
     EXPECT_TRUE(exists(folder + L"\\ZIVOMain.exe"));
 
-    // Stored without its trailing backslash, the folder runs into each name.
-    for (const wchar_t* name : kInstallFiles) makeFile(folder + L"\\" + name);
+    // Stored without its trailing backslash, the folder would run into each
+    // name and name files beside it ("...\\installDataMigrate.exe"): it
+    // counts as missing, and neither those nor the six files go.
+    for (const wchar_t* name : kInstallFiles) {
+        makeFile(folder + L"\\" + name);
+        makeFile(folder + name);
+    }
     regSetString(kProductKey, L"InstallPath", folder);
     machine.sweep(L"/Uninstall");
-    for (const wchar_t* name : kInstallFiles) EXPECT_TRUE(exists(folder + L"\\" + name)) << narrow(name);
+    for (const wchar_t* name : kInstallFiles) {
+        EXPECT_TRUE(exists(folder + L"\\" + name)) << narrow(name);
+        EXPECT_TRUE(exists(folder + name)) << narrow(name);
+    }
 }
 
 TEST(SweepupShortcuts, DeletedWithoutAttributeReset)
@@ -422,6 +521,102 @@ TEST(SweepupHardLinks, OutsideFilesKeepTheirAttributesAndContents)
     SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// The preview decides as the cleanup does and changes nothing: what it
+// lists as deleted and removed is exactly what the cleanup then deletes,
+// and what is in the way is kept with its reason.
+TEST(SweepupPreview, ListsExactlyWhatTheCleanupDeletesAndChangesNothing)
+{
+    Machine machine(L"preview");
+    machine.layOutLeftovers();
+    const std::wstring profile = machine.path(L"profiles\\S-1-5-999");
+    const std::wstring data = profile + L"\\AppData\\Roaming\\ZIVO";
+    makeFile(data + L"\\ZIVORoot.key");
+    makeFile(data + L"\\ZIVORoot.key 2026-12-01 10-00-00", FILE_ATTRIBUTE_READONLY);
+    // A name in Greek and Cyrillic: whole in the redirected output (UTF-8).
+    const std::wstring named = data + L"\\\u03ba\u03bb\u03b5\u03b9\u03b4\u03af-\u043a\u043b\u044e\u0447.dat";
+    ASSERT_TRUE(writeFile(named, "leftover"));
+    makeFile(data + L"\\sub\\kept.dat");
+    SetFileAttributesW((kStartMenu + L"\\Dactyra.lnk").c_str(), FILE_ATTRIBUTE_READONLY);
+    machine.addProfileText(L"S-1-5-21-7101", REG_SZ, L"relative");
+    regSetString(kRunKey, L"Other", L"other.exe");
+
+    const Described before = machine.state();
+    const std::vector<std::string> preview = machine.preview();
+    EXPECT_EQ(before, machine.state()) << "the preview changed something";
+
+    const std::string d = narrow(data);
+    const std::multiset<std::string> kept = {
+        d + "\\sub\tsubfolder (not entered)",
+        d + "\tfolder not empty (holds what is kept)",
+        narrow(kStartMenu) + "\\Dactyra.lnk\tread-only shortcut",
+        "HKLM\\" + narrow(kProfileList) + "S-1-5-21-7101\\ProfileImagePath\tprofile folder is not a whole, absolute path",
+    };
+    EXPECT_EQ(kept, listed(preview, "keep"));
+    const std::multiset<std::string> deleted = listed(preview, "delete");
+    EXPECT_EQ(1u, deleted.count(narrow(named)));
+    EXPECT_EQ(1u, deleted.count(narrow(kStartMenu) + "\\Recovery Tool.lnk")) << "each shortcut once";
+    ASSERT_FALSE(preview.empty());
+    EXPECT_EQ("total\t15 files, 2 folders, 2 values to delete; 4 items kept\troot key files of " + narrow(profile),
+              preview.back());
+
+    // The cleanup then takes exactly what the preview listed.
+    machine.sweep(L"/Uninstall");
+    const Described after = machine.state();
+    std::multiset<std::string> gone;
+    for (const auto& [path, described] : before)
+        if (!after.count(path)) gone.insert(path);
+    std::multiset<std::string> expected = deleted;
+    for (const std::string& folder : listed(preview, "remove")) expected.insert(folder);
+    EXPECT_EQ(expected, gone);
+}
+
+// On a console the preview's names come out whole in any script, as the
+// console shows them.
+TEST(SweepupPreview, NamesInAnyScriptReachAConsoleWhole)
+{
+    Machine machine(L"console");
+    const std::wstring data = machine.addProfile(L"S-1-5-21-7201");
+    const std::wstring name = L"\u03ba\u03bb\u03b5\u03b9\u03b4\u03af-\u043a\u043b\u044e\u0447.dat";
+    ASSERT_TRUE(makeDirs(data));
+    ASSERT_TRUE(writeFile(data + L"\\" + name, "leftover"));
+
+    // A console of the test's own, which the preview shares; the test's
+    // own output keeps going where it went.
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE), err = GetStdHandle(STD_ERROR_HANDLE),
+                 in = GetStdHandle(STD_INPUT_HANDLE);
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole());
+    const HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    std::wstring command = quote(binDir() + L"Sweepup.exe") + L" /Preview";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION child = {};
+    const bool started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                        machine.path(L"").c_str(), &startup, &child) != FALSE;
+    std::wstring shown;
+    if (started) {
+        WaitForSingleObject(child.hProcess, 60000);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+        CONSOLE_SCREEN_BUFFER_INFO info = {};
+        if (GetConsoleScreenBufferInfo(screen, &info)) {
+            shown.assign(static_cast<size_t>(info.dwSize.X) * (info.dwCursorPosition.Y + 1), L' ');
+            DWORD read = 0;
+            ReadConsoleOutputCharacterW(screen, &shown[0], static_cast<DWORD>(shown.size()), COORD{0, 0}, &read);
+            shown.resize(read);
+        }
+    }
+    CloseHandle(screen);
+    FreeConsole();
+    SetStdHandle(STD_OUTPUT_HANDLE, out);
+    SetStdHandle(STD_ERROR_HANDLE, err);
+    SetStdHandle(STD_INPUT_HANDLE, in);
+    ASSERT_TRUE(started);
+    // The console shows the tab as blanks.
+    EXPECT_NE(std::wstring::npos, shown.find(data + L"\\" + name)) << narrow(shown);
+}
+
 // Runs as its own test after tests/sweepup/make-links.sh laid out links.
 TEST(SweepupLinks, NothingBehindALinkAtAnyLevelIsTouched)
 {
@@ -439,6 +634,20 @@ TEST(SweepupLinks, NothingBehindALinkAtAnyLevelIsTouched)
     const std::wstring template_ = links + L"victim\\template-target.dat";
     ASSERT_TRUE(GetFileAttributesW(template_.c_str()) & FILE_ATTRIBUTE_READONLY);
     regSetString(kProductKey, L"InstallPath", links + L"install\\");
+
+    // The preview keeps each link with its reason and lists nothing behind one.
+    const std::vector<std::string> preview = machine.preview();
+    for (const std::string& line : listed(preview, "delete")) EXPECT_EQ(std::string::npos, line.find("victim")) << line;
+    for (const std::string& line : listed(preview, "remove")) EXPECT_EQ(std::string::npos, line.find("-link")) << line;
+    // (Wine opens a folder link's target where Windows opens the link: the
+    // reason may name the link itself or one in the path.)
+    const std::multiset<std::string> kept = listed(preview, "keep");
+    const std::string l = narrow(links);
+    for (const std::string& item : {l + "data-link\\AppData\\Roaming\\ZIVO", l + "profile-link\\AppData\\Roaming\\ZIVO",
+                                    l + "inside\\AppData\\Roaming\\ZIVO\\folder-link"}) {
+        const auto line = kept.lower_bound(item + "\t");
+        EXPECT_TRUE(line != kept.end() && line->rfind(item + "\ta link or junction", 0) == 0) << item;
+    }
 
     machine.sweep(L"/Uninstall");
 
