@@ -1,47 +1,113 @@
 #include "DbgLogFile.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
-#include <share.h>
+#include <fcntl.h>
+#include <io.h>
 
-#include <cerrno>
+#include <cstdint>
 #include <cwchar>
 
 namespace {
 
-// Binary mode: the line ends are written by dbgLogNarrow.
-FILE* openBinary(const wchar_t* path, const wchar_t* mode)
+bool isSeparator(wchar_t c)
 {
-    wchar_t binaryMode[8] = {};
-    if (wcslen(mode) + 2 > 8) return nullptr;
-    wcscpy(binaryMode, mode);
-    wcscat(binaryMode, L"b");
-    return _wfsopen(path, binaryMode, _SH_DENYRW);
+    return c == L'\\' || c == L'/';
 }
 
+// Creates the missing folders of the log file's path one by one. An
+// existing part that is a link, or no folder, stops it: nothing is
+// created through a link. The open that follows decides.
+void createFolders(const wchar_t* path)
+{
+    wchar_t part[MAX_PATH] = {};
+    const std::size_t chars = wcslen(path);
+    // Past the root: "C:\" or "\\server\share\".
+    std::size_t at = 0;
+    if (chars >= 3 && path[1] == L':' && isSeparator(path[2])) {
+        at = 3;
+    } else if (chars >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
+        int separators = 0;
+        for (at = 2; at < chars && separators < 2; ++at)
+            if (isSeparator(path[at])) ++separators;
+    }
+    for (; at < chars; ++at) {
+        if (!isSeparator(path[at])) continue;
+        wmemcpy(part, path, at);
+        part[at] = L'\0';
+        const DWORD attributes = GetFileAttributesW(part);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            if (!CreateDirectoryW(part, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return;
+        } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return;
+        }
+    }
+}
+
+// The open file is the log file itself at `path`: no link, no other name
+// for it (a hard link to a key file would be written over), and its final
+// path, every link resolved, is the path itself. Where the platform follows
+// a link in spite of the request (Wine), the final path shows it.
+bool isLogFileItself(HANDLE file, const wchar_t* path)
+{
+    FILE_BASIC_INFO basic = {};
+    FILE_STANDARD_INFO standard = {};
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic)) ||
+        (basic.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) || standard.NumberOfLinks != 1)
+        return false;
+    wchar_t full[MAX_PATH] = {};
+    const DWORD fullChars = GetFullPathNameW(path, MAX_PATH, full, nullptr);
+    wchar_t final[MAX_PATH + 8] = {};
+    const DWORD finalChars = GetFinalPathNameByHandleW(file, final, MAX_PATH + 8, FILE_NAME_NORMALIZED);
+    if (fullChars == 0 || fullChars >= MAX_PATH || finalChars == 0 || finalChars >= MAX_PATH + 8) return false;
+    // "\\?\C:\..." or "\\?\UNC\server\share\..." in plain form.
+    const wchar_t* plain = final;
+    if (wcsncmp(final, L"\\\\?\\UNC\\", 8) == 0) {
+        plain = final + 6;
+        final[6] = L'\\';
+    } else if (wcsncmp(final, L"\\\\?\\", 4) == 0) {
+        plain = final + 4;
+    }
+    return CompareStringOrdinal(plain, -1, full, -1, TRUE) == CSTR_EQUAL;
+}
+
+// Opened without sharing: while one run holds its file, another run of the
+// program cannot open it and loses its lines instead of mixing them in.
+// Never through a link: a log file that is not itself is not written, and
+// a run's file starts afresh only once it is known to be the log's own.
 FILE* openLogStream(const wchar_t* path, const wchar_t* mode)
 {
     wchar_t expanded[MAX_PATH] = {};
     const DWORD n = ExpandEnvironmentStringsW(path, expanded, MAX_PATH);
     if (n == 0 || n > MAX_PATH) return nullptr; // longer than the buffer: lost
 
-    // Opened without sharing: while one run holds its file, another run
-    // of the program cannot open it and loses its lines instead of mixing
-    // them in. Explicit, as not every runtime's _wfopen_s denies sharing.
-    FILE* stream = openBinary(expanded, mode);
-    if (stream) return stream;
-    if (errno != ENOENT) return nullptr;
-
-    // The drive and folder part: everything before the last separator.
-    wchar_t folder[MAX_PATH] = {};
-    const wchar_t* end = nullptr;
-    for (const wchar_t* p = expanded; *p; ++p)
-        if (*p == L'\\' || *p == L'/') end = p;
-    if (!end) return nullptr;
-    wmemcpy(folder, expanded, static_cast<size_t>(end - expanded));
-    (void)SHCreateDirectoryExW(nullptr, folder, nullptr); // the second open decides
-    return openBinary(expanded, mode);
+    const auto open = [&] {
+        return CreateFileW(expanded, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    };
+    HANDLE file = open();
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        createFolders(expanded); // the second open decides
+        file = open();
+    }
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    const bool append = mode[0] == L'a';
+    LARGE_INTEGER start = {};
+    if (!isLogFileItself(file, expanded) || !SetFilePointerEx(file, start, nullptr, append ? FILE_END : FILE_BEGIN) ||
+        (!append && !SetEndOfFile(file))) {
+        (void)CloseHandle(file);
+        return nullptr;
+    }
+    // Binary mode: the line ends are written by dbgLogNarrow.
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY | (append ? _O_APPEND : 0));
+    if (descriptor < 0) {
+        (void)CloseHandle(file);
+        return nullptr;
+    }
+    FILE* stream = _wfdopen(descriptor, append ? L"ab" : L"wb");
+    if (!stream) (void)_close(descriptor);
+    return stream;
 }
 
 } // namespace

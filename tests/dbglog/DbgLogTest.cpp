@@ -250,6 +250,24 @@ TEST(DbgLogDestinations, MissingFolderChainIsCreatedAndEnvironmentReferencesExpa
     }
 }
 
+// A log file that is a second name for another file (a hard link, say to a
+// key file) is never written in either file destination, nor started
+// afresh: the line is dropped, as for a file that cannot be opened. (A
+// symbolic link or junction is caught by the final path; Wine makes those
+// only from the Unix side.)
+TEST(DbgLogDestinations, ALogFileThatIsALinkIsNeverWritten)
+{
+    for (int destination : {2, 3}) {
+        SCOPED_TRACE(destination);
+        LogRun run(L"linked", "");
+        writeFile(run.path(L"DbgLog.ini"), fileIni(run, destination));
+        ASSERT_TRUE(writeFile(run.path(L"key.bin"), "key bytes"));
+        ASSERT_TRUE(CreateHardLinkW(run.path(L"log.txt").c_str(), run.path(L"key.bin").c_str(), nullptr));
+        run.run(L"text a");
+        EXPECT_EQ("key bytes", readFile(run.path(L"key.bin")));
+    }
+}
+
 TEST(DbgLogDestinations, StandardErrorStream)
 {
     LogRun run(L"stderr", "[LOG]\nDestination=4\nTimeDateFormat=0\n");
