@@ -1,32 +1,80 @@
 #include "ImportLock.h"
 
+#include <cwchar>
+
+#include "RootKeyFile.h"
+
 namespace {
 
-const wchar_t kLockName[] = L"Local\\HALVERN.Dactyra.RootKeyImport";
+const wchar_t kLockSuffix[] = L".lock";
+const DWORD kRetryPauseMs = 100;
+
+// Held by another import: open without sharing, or marked for deletion
+// and not yet closed (Windows refuses the open with access denied then).
+bool isHeldElsewhere(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
+
+// A lock file marked for deletion, not yet closed, cannot even be asked
+// for its attributes: anything but "not found" means it is there.
+bool lockFileIsThere(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
+// The lock file as itself at its path: not a link, one link, and the file
+// the path names (where the platform follows a link in spite of the
+// request, Wine, the final name shows it).
+bool isLockItself(HANDLE file, const std::wstring& path)
+{
+    FILE_BASIC_INFO basic = {};
+    FILE_STANDARD_INFO standard = {};
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic)) ||
+        (basic.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) || standard.NumberOfLinks != 1)
+        return false;
+    wchar_t final[MAX_PATH * 2];
+    const DWORD chars = GetFinalPathNameByHandleW(file, final, MAX_PATH * 2, FILE_NAME_NORMALIZED);
+    if (chars == 0 || chars >= MAX_PATH * 2) return false;
+    const wchar_t* slash = wcsrchr(final, L'\\');
+    const size_t nameAt = path.find_last_of(L'\\');
+    return slash && nameAt != std::wstring::npos &&
+           CompareStringOrdinal(slash + 1, -1, path.c_str() + nameAt + 1, -1, TRUE) == CSTR_EQUAL;
+}
 
 } // namespace
 
-ImportLock::ImportLock() : m_mutex(CreateMutexW(NULL, FALSE, kLockName))
+ImportLock::ImportLock(const std::wstring& rootKeyPath)
 {
-    if (!m_mutex) {
-        m_error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_GEN_FAILURE;
-        return;
+    const std::wstring path = fileSystemPath(rootKeyPath + kLockSuffix);
+    const ULONGLONG deadline = GetTickCount64() + kWaitMs;
+    for (;;) {
+        m_file.reset(CreateFileW(path.c_str(), GENERIC_READ | DELETE, 0, NULL, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+        if (m_file) break;
+        const DWORD error = GetLastError();
+        // Access denied with no lock file there: the folder itself refuses.
+        const bool held = isHeldElsewhere(error) && (error != ERROR_ACCESS_DENIED || lockFileIsThere(path));
+        if (!held) {
+            m_error = error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+            return;
+        }
+        if (GetTickCount64() >= deadline) {
+            m_error = ERROR_SHARING_VIOLATION; // the file is in use
+            return;
+        }
+        Sleep(kRetryPauseMs);
     }
-    switch (WaitForSingleObject(m_mutex.get(), kWaitMs)) {
-    case WAIT_OBJECT_0:
-    case WAIT_ABANDONED: // an import that ended without letting go: nothing half-done to wait for
-        m_held = true;
-        break;
-    case WAIT_TIMEOUT:
-        m_error = ERROR_TIMEOUT;
-        break;
-    default:
+    // Gone when the handle closes, however this import ends; a link found
+    // there is neither used nor deleted.
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    if (!isLockItself(m_file.get(), path)) {
+        m_file.reset();
+        m_error = ERROR_ACCESS_DENIED;
+    } else if (!SetFileInformationByHandle(m_file.get(), FileDispositionInfo, &disposition, sizeof(disposition))) {
         m_error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_GEN_FAILURE;
-        break;
+        m_file.reset();
     }
-}
-
-ImportLock::~ImportLock()
-{
-    if (m_held) (void)ReleaseMutex(m_mutex.get());
 }

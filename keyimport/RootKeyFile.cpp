@@ -1,6 +1,7 @@
 #include "RootKeyFile.h"
 
 #include <cwchar>
+#include <vector>
 
 #include "KeyCheck.h"
 #include "UniqueHandle.h"
@@ -21,6 +22,9 @@ const DWORD kReplacePauseMs = 100;
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const DWORD kCopyChunk = 4096; // a key file is a few dozen bytes
+// Far above any key file: a copy, and the bytes kept in memory, never
+// exceed it, whatever the chosen file has become since the check.
+const LONGLONG kMaxKeyFileBytes = 1024 * 1024;
 
 DWORD lastErrorOr(DWORD fallback)
 {
@@ -50,26 +54,59 @@ UniqueFileHandle openToRead(const std::wstring& path)
         CreateFileW(path.c_str(), GENERIC_READ, kShareAll, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL));
 }
 
-// Writes all of `source`, from its start, into `target` at its start, cuts
-// `target` there and flushes it to disk.
-DWORD writeWhole(HANDLE source, HANDLE target)
+// Only a file on a disk, and one no larger than a key file can be, is
+// read: a pipe or a device swapped in after the check could make a read
+// wait for ever.
+DWORD checkReadable(HANDLE source)
 {
+    if (GetFileType(source) != FILE_TYPE_DISK) return ERROR_NOT_SUPPORTED;
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(source, &size)) return lastErrorOr(ERROR_READ_FAULT);
+    return size.QuadPart > kMaxKeyFileBytes ? ERROR_FILE_TOO_LARGE : ERROR_SUCCESS;
+}
+
+// The whole of an open file, from its start, by the rule above.
+DWORD readWhole(HANDLE source, std::string& bytes)
+{
+    bytes.clear();
+    DWORD error = checkReadable(source);
+    if (error != ERROR_SUCCESS) return error;
     LARGE_INTEGER start = {};
-    if (!SetFilePointerEx(source, start, NULL, FILE_BEGIN) || !SetFilePointerEx(target, start, NULL, FILE_BEGIN))
-        return lastErrorOr(ERROR_GEN_FAILURE);
-    BYTE chunk[kCopyChunk];
+    if (!SetFilePointerEx(source, start, NULL, FILE_BEGIN)) return lastErrorOr(ERROR_READ_FAULT);
+    char chunk[kCopyChunk];
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(source, chunk, kCopyChunk, &read, NULL)) return lastErrorOr(ERROR_READ_FAULT);
-        if (read == 0) break;
-        DWORD written = 0;
-        if (!WriteFile(target, chunk, read, &written, NULL)) return lastErrorOr(ERROR_WRITE_FAULT);
-        if (written != read) return ERROR_DISK_FULL;
+        if (read == 0) return ERROR_SUCCESS;
+        bytes.append(chunk, read);
+        if (static_cast<LONGLONG>(bytes.size()) > kMaxKeyFileBytes) return ERROR_FILE_TOO_LARGE; // grew meanwhile
     }
+}
+
+// Writes `bytes` into `target` from its start, cuts it there and flushes it
+// to disk.
+DWORD writeWhole(const std::string& bytes, HANDLE target)
+{
+    LARGE_INTEGER start = {};
+    if (!SetFilePointerEx(target, start, NULL, FILE_BEGIN)) return lastErrorOr(ERROR_GEN_FAILURE);
+    DWORD written = 0;
+    if (!bytes.empty() && !WriteFile(target, bytes.data(), static_cast<DWORD>(bytes.size()), &written, NULL))
+        return lastErrorOr(ERROR_WRITE_FAULT);
+    if (written != bytes.size()) return ERROR_DISK_FULL;
+    // A program that maps the file into memory keeps it from being cut.
     if (!SetEndOfFile(target)) return lastErrorOr(ERROR_WRITE_FAULT);
     // Not final before it is on disk: a power cut must not find an empty file.
     if (!FlushFileBuffers(target)) return lastErrorOr(ERROR_WRITE_FAULT);
     return ERROR_SUCCESS;
+}
+
+// What a file holds, read with full sharing, as the program holding it
+// open allows.
+DWORD readFileBytes(const std::wstring& path, std::string& bytes)
+{
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, NULL, OPEN_EXISTING, 0, NULL));
+    if (!file) return lastErrorOr(ERROR_GEN_FAILURE);
+    return readWhole(file.get(), bytes);
 }
 
 bool markForDeletion(HANDLE file)
@@ -89,11 +126,18 @@ DWORD copyToNewFile(const std::wstring& from, const std::wstring& to, CopyKind k
     FILE_BASIC_INFO sourceInfo = {};
     if (kind == CopyKind::Backup && !GetFileInformationByHandleEx(source.get(), FileBasicInfo, &sourceInfo, sizeof(sourceInfo)))
         return lastErrorOr(ERROR_GEN_FAILURE);
+    std::string bytes;
+    DWORD error = readWhole(source.get(), bytes);
+    if (error != ERROR_SUCCESS) return error;
+    // Encrypted as the file copy of an encrypted root key would be: only a
+    // file created encrypted is (EFS); nothing of the key lies in plain text.
+    const DWORD encrypted =
+        kind == CopyKind::Backup ? (sourceInfo.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED) : 0;
     // Not shared while it is written: nobody reads half a key.
-    const UniqueFileHandle target(
-        CreateFileW(to.c_str(), GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL));
+    const UniqueFileHandle target(CreateFileW(to.c_str(), GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW,
+                                              encrypted ? encrypted : FILE_ATTRIBUTE_NORMAL, NULL));
     if (!target) return lastErrorOr(ERROR_GEN_FAILURE);
-    const DWORD error = writeWhole(source.get(), target.get());
+    error = writeWhole(bytes, target.get());
     if (error != ERROR_SUCCESS) {
         (void)markForDeletion(target.get()); // goes when the handle closes
         return error;
@@ -102,7 +146,7 @@ DWORD copyToNewFile(const std::wstring& from, const std::wstring& to, CopyKind k
         // As a file copy leaves it: the attributes and the last write time.
         FILE_BASIC_INFO kept = {};
         kept.LastWriteTime = sourceInfo.LastWriteTime;
-        kept.FileAttributes = sourceInfo.FileAttributes;
+        kept.FileAttributes = sourceInfo.FileAttributes & ~FILE_ATTRIBUTE_ENCRYPTED; // set at creation, not here
         (void)SetFileInformationByHandle(target.get(), FileBasicInfo, &kept, sizeof(kept));
     }
     return ERROR_SUCCESS;
@@ -142,27 +186,94 @@ DWORD replaceRootKey(const std::wstring& stagedPath, const std::wstring& rootPat
     return error;
 }
 
-// A plain copy over the file, for a root key held open: `from`
-// written into the existing file at `rootPath`, which keeps its identity.
-DWORD writeInPlace(const std::wstring& from, const std::wstring& rootPath)
+// Writes `bytes` into the existing root key file, which keeps its identity
+// and whoever holds it open, then reads it back with full sharing: only
+// the same bytes count as written.
+DWORD writeInPlace(const std::string& bytes, const std::wstring& rootPath)
 {
-    const UniqueFileHandle source = openToRead(from);
-    if (!source) return lastErrorOr(ERROR_GEN_FAILURE);
-    const UniqueFileHandle root(CreateFileW(rootPath.c_str(), GENERIC_WRITE, kShareAll, NULL, OPEN_EXISTING, 0, NULL));
-    if (!root) return lastErrorOr(ERROR_GEN_FAILURE);
-    return writeWhole(source.get(), root.get());
+    {
+        const UniqueFileHandle root(CreateFileW(rootPath.c_str(), GENERIC_WRITE, kShareAll, NULL, OPEN_EXISTING, 0, NULL));
+        if (!root) return lastErrorOr(ERROR_GEN_FAILURE);
+        const DWORD error = writeWhole(bytes, root.get());
+        if (error != ERROR_SUCCESS) return error;
+    }
+    std::string back;
+    const DWORD error = readFileBytes(rootPath, back);
+    if (error != ERROR_SUCCESS) return error;
+    return back == bytes ? ERROR_SUCCESS : ERROR_FILE_CORRUPT;
 }
 
-// The staged key written into the held root key, then checked where it
-// lies; any failure writes the backup back.
-KeyInstall installInPlace(const std::wstring& stagedPath, const std::wstring& rootPath, const std::wstring& backupPath)
+// The staged key written into the held root key and read back. On any
+// failure the root key's old bytes, kept in memory (a scanner may hold the
+// backup), are written back and read back. When even that fails, the
+// outcome is what the root key holds: the new key whole is an import done.
+KeyInstall installInPlace(const std::wstring& stagedPath, const std::wstring& rootPath)
 {
-    DWORD error = writeInPlace(stagedPath, rootPath);
-    if (error == ERROR_SUCCESS && !isUsableKeyFile(rootPath)) error = ERROR_FILE_CORRUPT;
-    if (error != ERROR_SUCCESS) (void)writeInPlace(backupPath, rootPath);
+    std::string staged;
+    std::string old;
+    DWORD error = readFileBytes(stagedPath, staged);
+    if (error == ERROR_SUCCESS) error = readFileBytes(rootPath, old);
+    if (error != ERROR_SUCCESS) {
+        removeStaged(stagedPath);
+        return {KeyInstallResult::Failed, error};
+    }
+    error = writeInPlace(staged, rootPath);
     removeStaged(stagedPath);
-    if (error != ERROR_SUCCESS) return {KeyInstallResult::Failed, error};
-    return {KeyInstallResult::Installed, ERROR_SUCCESS};
+    if (error == ERROR_SUCCESS) return {KeyInstallResult::Installed, ERROR_SUCCESS};
+    const DWORD writeBackError = writeInPlace(old, rootPath);
+    if (writeBackError == ERROR_SUCCESS) return {KeyInstallResult::Failed, error};
+    std::string now;
+    if (readFileBytes(rootPath, now) == ERROR_SUCCESS && now == staged) return {KeyInstallResult::Installed, ERROR_SUCCESS};
+    return {KeyInstallResult::Failed, writeBackError};
+}
+
+// The replaced root key file on disk before the import is reported done:
+// a replace does not flush it.
+void flushRootKey(const std::wstring& rootPath)
+{
+    const UniqueFileHandle root(CreateFileW(rootPath.c_str(), GENERIC_WRITE, kShareAll, NULL, OPEN_EXISTING, 0, NULL));
+    if (root) (void)FlushFileBuffers(root.get());
+}
+
+// "name.import" or "name.import (N)": a staging file of this root key.
+bool isStagingName(const std::wstring& name, const std::wstring& rootName)
+{
+    const std::wstring staging = rootName + kStagingSuffix;
+    if (name.size() < staging.size() || CompareStringOrdinal(name.c_str(), static_cast<int>(staging.size()), staging.c_str(),
+                                                             static_cast<int>(staging.size()), TRUE) != CSTR_EQUAL)
+        return false;
+    if (name.size() == staging.size()) return true;
+    const std::wstring rest = name.substr(staging.size());
+    if (rest.size() < 4 || rest.compare(0, 2, L" (") != 0 || rest.back() != L')') return false;
+    for (size_t i = 2; i + 1 < rest.size(); ++i)
+        if (rest[i] < L'0' || rest[i] > L'9') return false;
+    return true;
+}
+
+// Deletes a staging file left by an import that was ended half-way, when
+// it is a plain file of its own there: a link is never followed.
+void removeLeftover(const std::wstring& path)
+{
+    const UniqueFileHandle file(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, NULL, OPEN_EXISTING,
+                                            FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    FILE_STANDARD_INFO standard = {};
+    FILE_BASIC_INFO basic = {};
+    if (!file || !GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof(basic)) ||
+        (basic.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        !GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof(standard)) ||
+        standard.NumberOfLinks != 1)
+        return;
+    // Where the platform follows a link in spite of the request (Wine),
+    // the file opened is not the one named.
+    wchar_t final[MAX_PATH * 2];
+    const DWORD chars = GetFinalPathNameByHandleW(file.get(), final, MAX_PATH * 2, FILE_NAME_NORMALIZED);
+    if (chars == 0 || chars >= MAX_PATH * 2) return;
+    const wchar_t* slash = wcsrchr(final, L'\\');
+    const size_t nameAt = path.find_last_of(L'\\');
+    if (!slash || nameAt == std::wstring::npos ||
+        CompareStringOrdinal(slash + 1, -1, path.c_str() + nameAt + 1, -1, TRUE) != CSTR_EQUAL)
+        return;
+    (void)markForDeletion(file.get());
 }
 
 } // namespace
@@ -225,6 +336,22 @@ bool isMissingFileError(DWORD error)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+void removeLeftoverStaging(const std::wstring& rootKeyPath)
+{
+    const size_t slash = rootKeyPath.find_last_of(L'\\');
+    if (slash == std::wstring::npos) return;
+    const std::wstring folder = rootKeyPath.substr(0, slash + 1);
+    const std::wstring rootName = rootKeyPath.substr(slash + 1);
+    WIN32_FIND_DATAW found;
+    const UniqueFindHandle search(FindFirstFileW(fileSystemPath(rootKeyPath + kStagingSuffix + L"*").c_str(), &found));
+    if (!search) return;
+    std::vector<std::wstring> leftovers;
+    do {
+        if (isStagingName(found.cFileName, rootName)) leftovers.push_back(found.cFileName);
+    } while (FindNextFileW(search.get(), &found));
+    for (const std::wstring& name : leftovers) removeLeftover(fileSystemPath(folder + name));
+}
+
 KeyInstall installKey(const std::wstring& newKeyPath, const std::wstring& rootKeyPath, const std::wstring& backupPath)
 {
     std::wstring staged;
@@ -248,15 +375,21 @@ KeyInstall installKey(const std::wstring& newKeyPath, const std::wstring& rootKe
     } else {
         const std::wstring backup = fileSystemPath(backupPath);
         error = replaceRootKey(stagedPath, rootPath, backup);
-        if (error != ERROR_SUCCESS && isHeldOpen(error, rootPath)) return installInPlace(stagedPath, rootPath, backup);
-        // The one failure after which the root key is not at its name: it
-        // is put back from the backup, which holds the same key.
-        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 && GetFileAttributesW(rootPath.c_str()) == INVALID_FILE_ATTRIBUTES)
-            (void)copyToNewFile(backup, rootPath, CopyKind::Backup);
+        if (error != ERROR_SUCCESS && isHeldOpen(error, rootPath)) return installInPlace(stagedPath, rootPath);
+        // The one failure after which the root key is not at its name: the
+        // replaced file itself is at the backup name, and is renamed back
+        // whole, with its own access list; never over a file that appeared.
+        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 && GetFileAttributesW(rootPath.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            !MoveFileExW(backup.c_str(), rootPath.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            // The staged key stays too: neither key is lost, and the next
+            // import clears the staging file.
+            return {KeyInstallResult::Failed, lastErrorOr(error)};
+        }
     }
     if (error != ERROR_SUCCESS) {
         removeStaged(stagedPath);
         return {KeyInstallResult::Failed, error};
     }
+    flushRootKey(rootPath);
     return {KeyInstallResult::Installed, ERROR_SUCCESS};
 }

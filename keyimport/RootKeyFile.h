@@ -26,7 +26,9 @@ bool isWholeAbsolutePath(const std::wstring& path);
 enum class CopyKind { Backup, Staged };
 
 // Copies `from` to the first name of `name`, "`name` (2)", "`name` (3)", ...
-// that is free; an existing file is never replaced. The copy counts only
+// that is free; an existing file is never replaced. Only a disk file of at
+// most 1 MiB is copied (ERROR_NOT_SUPPORTED, ERROR_FILE_TOO_LARGE), and a
+// backup of an encrypted file is created encrypted. The copy counts only
 // once it is written whole and flushed to disk; a copy that fails removes
 // the file it created, never one that was there before. ERROR_SUCCESS with
 // the name used in `used`, or the copy's error.
@@ -52,11 +54,17 @@ struct KeyInstall {
 // root key's place:
 // - with a backup (`backupPath`, the root key existed): ReplaceFileW, which
 //   keeps the root key file's access list, attributes and encryption,
-//   retried briefly while the file is shared; while another program holds
-//   the root key open, the staged key is written into it in place, flushed
-//   and checked, and on any failure the backup is written back;
+//   retried briefly while the file is shared, then the root key flushed;
+//   while another program holds the root key open, the staged key is
+//   written into it in place, flushed and read back, and on any failure
+//   the old bytes, kept in memory, are written back and read back;
 // - without one (no root key yet): MoveFileExW, which never replaces a root
 //   key that appeared meanwhile.
 // On any failure the staging file is removed and the root key file holds
 // the key it held before.
 KeyInstall installKey(const std::wstring& newKeyPath, const std::wstring& rootKeyPath, const std::wstring& backupPath);
+
+// Removes the staging files ("<root key>.import", "<root key>.import (N)")
+// that an import ended half-way left beside the root key; links and files
+// with other links are left alone.
+void removeLeftoverStaging(const std::wstring& rootKeyPath);

@@ -83,10 +83,18 @@ HRESULT _importKey()
     DWORD backupError = ERROR_SUCCESS;
     KeyInstall install = {KeyInstallResult::Failed, ERROR_GEN_FAILURE};
     {
-        const ImportLock lock;
+        const ImportLock lock(strRootKeyPath);
+        const DWORD rootAttributes = GetFileAttributesW(fileSystemPath(strRootKeyPath).c_str());
         if (lock.error() != ERROR_SUCCESS) {
             install.error = lock.error();
+            LOG_ERRCODE(HRESULT_FROM_WIN32(install.error));
+        } else if (rootAttributes != INVALID_FILE_ATTRIBUTES && (rootAttributes & FILE_ATTRIBUTE_READONLY)) {
+            // A read-only root key cannot be replaced: refused before any
+            // backup, so no try leaves one more behind.
+            install.error = ERROR_ACCESS_DENIED;
         } else {
+            // An import ended half-way may have left its staging file.
+            removeLeftoverStaging(strRootKeyPath);
             // The backup takes the first free name and never replaces an
             // earlier one, whatever the clock says.
             std::wstring backupPath;

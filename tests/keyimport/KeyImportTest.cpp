@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <regex>
+#include <thread>
 
 #include "DialogDriver.h"
 #include "KeyFileFormat.h"
@@ -19,9 +21,9 @@ const std::wstring kProduct = L"HALVERN Dactyra";
 const int kPathBox = IDC_EDIT_PATH;
 const int kBrowse = IDC_BUTTON_BROWSE;
 
-std::string keyBytes(unsigned char seed)
+std::string keyBytes(unsigned char seed, size_t keyLength = 32)
 {
-    std::vector<std::uint8_t> key(32);
+    std::vector<std::uint8_t> key(keyLength);
     for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(seed * 31 + i);
     const auto file = keyfile::encode(key, 1700000000u);
     return std::string(file.begin(), file.end());
@@ -66,7 +68,10 @@ public:
         return dlg;
     }
 
-    HWND messageBox() { return driver::waitDialog(m_process.pid, kProduct); }
+    HWND messageBox(DWORD timeoutMs = 10000) { return driver::waitDialog(m_process.pid, kProduct, timeoutMs); }
+
+    // Replaces the log's settings.
+    void setLog(const std::string& ini) { writeFile(m_dir / L"program\\DbgLog.ini", ini); }
     int exitCode() { return m_process.wait(15000); }
     DWORD pid() const { return m_process.pid; }
 
@@ -104,10 +109,10 @@ private:
 };
 
 // Answers a message box and returns its text.
-std::wstring answer(ImportRun& run, int button, Where where = {})
+std::wstring answer(ImportRun& run, int button, Where where = {}, DWORD timeoutMs = 10000)
 {
     const ::testing::ScopedTrace trace(where.file, where.line, "answer");
-    HWND box = run.messageBox();
+    HWND box = run.messageBox(timeoutMs);
     if (!box) return L"<no message box>";
     const std::wstring shown = driver::messageText(box);
     driver::click(box, button);
@@ -616,10 +621,11 @@ namespace {
 // Another program holding the root key file open, sharing as it says.
 class Holder {
 public:
-    Holder(const std::wstring& path, DWORD share)
-        : m_file(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr))
+    Holder(const std::wstring& path, DWORD share, DWORD access = GENERIC_READ)
+        : m_file(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr))
     {
     }
+    HANDLE get() const { return m_file; }
     ~Holder() { release(); }
     bool holds() const { return m_file != INVALID_HANDLE_VALUE; }
     void release()
@@ -641,16 +647,142 @@ private:
 // replace keeps of the root key file is seen on Windows only.)
 TEST(KeyImportSafety, ARootKeyHeldOpenByAnotherProgramIsStillImported)
 {
-    ImportRun run(L"held");
+    // A reader, and a holder that writes too: the key written in place is
+    // checked by reading it back with full sharing, as such a holder allows.
+    for (DWORD access : {DWORD{GENERIC_READ}, DWORD{GENERIC_READ | GENERIC_WRITE}}) {
+        SCOPED_TRACE(access == GENERIC_READ ? "reads" : "reads and writes");
+        ImportRun run(L"held");
+        // What an import ended half-way left: cleared first. A name that
+        // only looks alike stays.
+        for (const wchar_t* name : {L"ZIVORoot.key.import", L"ZIVORoot.key.import (3)", L"ZIVORoot.key.imported"})
+            ASSERT_TRUE(writeFile(run.path(L"roaming\\ZIVO\\") + name, ImportRun::newKey()));
+        Holder holder(run.rootKey(), FILE_SHARE_READ | FILE_SHARE_WRITE, access);
+        ASSERT_TRUE(holder.holds());
+        importsTheNewKey(run);
+        holder.release();
+        const auto backups = run.backups();
+        ASSERT_EQ(1u, backups.size());
+        EXPECT_EQ(ImportRun::oldKey(), readFile(run.path(L"roaming\\ZIVO\\" + backups[0])));
+        EXPECT_EQ(std::vector<std::wstring>{L"ZIVORoot.key.imported"}, debris(run));
+        EXPECT_FALSE(run.logged(R"(\[ERR\])"));
+    }
+}
+
+// A program maps the root key into memory while a shorter key is imported:
+// the file cannot be cut, so the key written in place is not whole. A
+// scanner holds every new backup as it appears, so the backup cannot be
+// read back. The root key holds the old key again, from the bytes kept in
+// memory, and the user sees the failure. (EFS, which a backup keeps as a
+// file copy does, and the flushes are not shown: Wine has neither.)
+TEST(KeyImportSafety, AKeyThatCannotBeWrittenWholeLeavesTheOldKeyAndSaysSo)
+{
+    ImportRun run(L"mapped");
+    ASSERT_TRUE(writeFile(run.newKeyPath(), keyBytes(2, 16)));
     Holder holder(run.rootKey(), FILE_SHARE_READ | FILE_SHARE_WRITE);
     ASSERT_TRUE(holder.holds());
-    importsTheNewKey(run);
+    HANDLE mapping = CreateFileMappingW(holder.get(), nullptr, PAGE_READONLY, 0, 0, nullptr);
+    ASSERT_NE(nullptr, mapping);
+    const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    ASSERT_NE(nullptr, view);
+    std::atomic<bool> stop{false};
+    std::vector<HANDLE> scanned;
+    std::thread scanner([&] {
+        while (!stop) {
+            for (const std::wstring& name : run.backups()) {
+                HANDLE file = CreateFileW(run.path(L"roaming\\ZIVO\\" + name).c_str(), GENERIC_READ, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr);
+                if (file != INVALID_HANDLE_VALUE) scanned.push_back(file);
+            }
+            pollPause();
+        }
+    });
+    HWND dlg = run.open();
+    if (dlg) importConfirmed(run, dlg);
+    const std::wstring shown = dlg ? answer(run, IDOK) : L"";
+    stop = true;
+    scanner.join();
+    for (HANDLE file : scanned) CloseHandle(file);
+    UnmapViewOfFile(view);
+    CloseHandle(mapping);
     holder.release();
-    const auto backups = run.backups();
-    ASSERT_EQ(1u, backups.size());
-    EXPECT_EQ(ImportRun::oldKey(), readFile(run.path(L"roaming\\ZIVO\\" + backups[0])));
+    ASSERT_NE(nullptr, dlg);
+    const std::wstring mapped = systemText(ERROR_USER_MAPPED_FILE);
+    EXPECT_EQ(mapped.empty() ? L"Failed to import key!" : mapped, shown);
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_FALSE(scanned.empty()) << "the scanner never held a backup";
+    EXPECT_EQ(ImportRun::oldKey(), readFile(run.rootKey()));
     EXPECT_EQ(std::vector<std::wstring>{}, debris(run));
-    EXPECT_FALSE(run.logged(R"(\[ERR\])"));
+}
+
+// The log file at its default path is a link to the user's root key (any
+// user can lay one in C:\Users\Public): it is never written, and the
+// key stays whole, whether the import is confirmed or cancelled. (A hard
+// link here; a symbolic link or junction can only be made from the Unix
+// side, and the log checks the final path for those too.)
+TEST(KeyImportSafety, ALogFileThatIsALinkToTheRootKeyIsNeverWritten)
+{
+    const std::wstring logFolder = L"C:\\Users\\Public\\Halvern\\ZIVO\\Log";
+    for (bool confirmed : {true, false}) {
+        SCOPED_TRACE(confirmed ? "confirmed" : "cancelled");
+        ImportRun run(L"loglink");
+        run.setLog("[LOG]\nDestination=2\nLevel=3\n");
+        removeTree(logFolder);
+        ASSERT_TRUE(makeDirs(logFolder));
+        ASSERT_TRUE(CreateHardLinkW((logFolder + L"\\log.txt").c_str(), run.rootKey().c_str(), nullptr));
+        HWND dlg = run.open();
+        ASSERT_NE(nullptr, dlg);
+        if (confirmed) {
+            importConfirmed(run, dlg);
+            EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+        } else {
+            driver::click(dlg, IDCANCEL);
+        }
+        EXPECT_EQ(0, run.exitCode());
+        EXPECT_EQ(confirmed ? ImportRun::newKey() : ImportRun::oldKey(), readFile(run.rootKey()));
+        const auto backups = run.backups();
+        ASSERT_EQ(confirmed ? 1u : 0u, backups.size());
+        if (confirmed) {
+            EXPECT_EQ(ImportRun::oldKey(), readFile(run.path(L"roaming\\ZIVO\\" + backups[0])));
+        }
+        removeTree(logFolder);
+    }
+}
+
+// What refuses the import before anything is copied: a read-only root key
+// (it could never be replaced, and each try would add a backup), and the
+// import lock held by another program past the wait (the file is in use).
+TEST(KeyImportSafety, ARefusedImportLeavesNoBackupAndSaysWhy)
+{
+    struct Case {
+        const char* what;
+        DWORD error;
+    };
+    for (const Case& c : {Case{"read-only root key", ERROR_ACCESS_DENIED}, Case{"lock held", ERROR_SHARING_VIOLATION}}) {
+        SCOPED_TRACE(c.what);
+        ImportRun run(L"refused");
+        const bool locked = c.error == ERROR_SHARING_VIOLATION;
+        if (!locked) {
+            ASSERT_TRUE(SetFileAttributesW(run.rootKey().c_str(), FILE_ATTRIBUTE_READONLY));
+        }
+        HANDLE lock = INVALID_HANDLE_VALUE;
+        if (locked) {
+            lock = CreateFileW((run.rootKey() + L".lock").c_str(), GENERIC_READ, 0, nullptr, CREATE_NEW, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+        }
+        HWND dlg = run.open();
+        if (dlg) importConfirmed(run, dlg);
+        // The lock is waited for, 30 s at most.
+        const std::wstring shown = dlg ? answer(run, IDOK, {}, 60000) : L"";
+        if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+        DeleteFileW((run.rootKey() + L".lock").c_str());
+        SetFileAttributesW(run.rootKey().c_str(), FILE_ATTRIBUTE_NORMAL);
+        ASSERT_NE(nullptr, dlg);
+        EXPECT_EQ(systemText(c.error), shown);
+        EXPECT_EQ(0, run.exitCode());
+        EXPECT_EQ(ImportRun::oldKey(), readFile(run.rootKey()));
+        EXPECT_TRUE(run.backups().empty());
+        EXPECT_EQ(std::vector<std::wstring>{}, debris(run));
+    }
 }
 
 // The chosen file's read-only attribute stays with it: the root key does not

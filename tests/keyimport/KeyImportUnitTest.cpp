@@ -193,6 +193,20 @@ TEST(RootKeyCopies, WholeOrAbsentAndTheStagedKeyCarriesNoAttribute)
     EXPECT_TRUE(used.empty());
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), copyToFreeName(key, dir / L"gone\\x", CopyKind::Staged, used));
     SetFileAttributesW(key.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    // The chosen file swapped for a live pipe, or grown past any key file,
+    // after the check: refused at once with a true error, nothing created.
+    const wchar_t pipeName[] = L"\\\\.\\pipe\\kit-copy-source";
+    HANDLE pipe = CreateNamedPipeW(pipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 4, 512, 512, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    ASSERT_TRUE(writeFile(dir / L"large.key", std::string(1024 * 1024 + 1, 'k')));
+    const std::pair<std::wstring, DWORD> refused[] = {{pipeName, ERROR_NOT_SUPPORTED},
+                                                      {dir / L"large.key", ERROR_FILE_TOO_LARGE}};
+    for (const auto& [source, error] : refused) {
+        EXPECT_EQ(error, copyToFreeName(source, dir / L"refused", CopyKind::Staged, used)) << narrow(source);
+        EXPECT_FALSE(exists(dir / L"refused")) << narrow(source);
+    }
+    CloseHandle(pipe);
 }
 
 // A live pipe or a device passes for an existing path; the library would
@@ -204,11 +218,17 @@ TEST(KeyLibrary, PipesAndDevicesAreNoKeyFilesAndAreNotRead)
     const wchar_t pipeName[] = L"\\\\.\\pipe\\kit-key-check";
     HANDLE pipe = CreateNamedPipeW(pipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 4, 512, 512, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    // Wine starts its device support on the first open of a device, which
+    // takes seconds on a loaded machine (an open on Windows does not block):
+    // done once before the checks are timed.
+    CloseHandle(CreateFileW(L"\\\\.\\NUL", FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr));
     for (const wchar_t* path : {pipeName, L"\\\\.\\NUL", L"NUL"}) {
-        // On a thread of its own: a check that reads would block.
+        // On a thread of its own: a check that reads would block for good,
+        // so a deadline far above any slow open tells it.
         auto answered = std::make_shared<std::atomic<int>>(-1);
         std::thread([answered, path] { *answered = isUsableKeyFile(path) ? 1 : 0; }).detach();
-        EXPECT_TRUE(waitUntil([&] { return *answered != -1; })) << "the check blocked on " << narrow(path);
+        EXPECT_TRUE(waitUntil([&] { return *answered != -1; }, 60000)) << "the check blocked on " << narrow(path);
         EXPECT_EQ(0, answered->load()) << narrow(path);
     }
     CloseHandle(pipe);
