@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cwchar>
 
+#include "OpenedAsItself.h"
+
 namespace {
 
 bool isSeparator(wchar_t c)
@@ -44,34 +46,6 @@ void createFolders(const wchar_t* path)
     }
 }
 
-// The open file is the log file itself at `path`: no link, no other name
-// for it (a hard link to a key file would be written over), and its final
-// path, every link resolved, is the path itself. Where the platform follows
-// a link in spite of the request (Wine), the final path shows it.
-bool isLogFileItself(HANDLE file, const wchar_t* path)
-{
-    FILE_BASIC_INFO basic = {};
-    FILE_STANDARD_INFO standard = {};
-    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic)) ||
-        (basic.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
-        !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) || standard.NumberOfLinks != 1)
-        return false;
-    wchar_t full[MAX_PATH] = {};
-    const DWORD fullChars = GetFullPathNameW(path, MAX_PATH, full, nullptr);
-    wchar_t final[MAX_PATH + 8] = {};
-    const DWORD finalChars = GetFinalPathNameByHandleW(file, final, MAX_PATH + 8, FILE_NAME_NORMALIZED);
-    if (fullChars == 0 || fullChars >= MAX_PATH || finalChars == 0 || finalChars >= MAX_PATH + 8) return false;
-    // "\\?\C:\..." or "\\?\UNC\server\share\..." in plain form.
-    const wchar_t* plain = final;
-    if (wcsncmp(final, L"\\\\?\\UNC\\", 8) == 0) {
-        plain = final + 6;
-        final[6] = L'\\';
-    } else if (wcsncmp(final, L"\\\\?\\", 4) == 0) {
-        plain = final + 4;
-    }
-    return CompareStringOrdinal(plain, -1, full, -1, TRUE) == CSTR_EQUAL;
-}
-
 // Opened without sharing: while one run holds its file, another run of the
 // program cannot open it and loses its lines instead of mixing them in.
 // Never through a link: a log file that is not itself is not written, and
@@ -94,7 +68,9 @@ FILE* openLogStream(const wchar_t* path, const wchar_t* mode)
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     const bool append = mode[0] == L'a';
     LARGE_INTEGER start = {};
-    if (!isLogFileItself(file, expanded) || !SetFilePointerEx(file, start, nullptr, append ? FILE_END : FILE_BEGIN) ||
+    // Not through a link, and no second name for another file (a hard
+    // link to a key file would be written over).
+    if (!isOpenedAsItself(file, expanded) || !SetFilePointerEx(file, start, nullptr, append ? FILE_END : FILE_BEGIN) ||
         (!append && !SetEndOfFile(file))) {
         (void)CloseHandle(file);
         return nullptr;

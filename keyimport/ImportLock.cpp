@@ -1,7 +1,6 @@
 #include "ImportLock.h"
 
-#include <cwchar>
-
+#include "OpenedAsItself.h"
 #include "RootKeyFile.h"
 
 namespace {
@@ -23,26 +22,6 @@ bool lockFileIsThere(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 
-// The lock file as itself at its path: not a link, one link, and the file
-// the path names (where the platform follows a link in spite of the
-// request, Wine, the final name shows it).
-bool isLockItself(HANDLE file, const std::wstring& path)
-{
-    FILE_BASIC_INFO basic = {};
-    FILE_STANDARD_INFO standard = {};
-    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic)) ||
-        (basic.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
-        !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) || standard.NumberOfLinks != 1)
-        return false;
-    wchar_t final[MAX_PATH * 2];
-    const DWORD chars = GetFinalPathNameByHandleW(file, final, MAX_PATH * 2, FILE_NAME_NORMALIZED);
-    if (chars == 0 || chars >= MAX_PATH * 2) return false;
-    const wchar_t* slash = wcsrchr(final, L'\\');
-    const size_t nameAt = path.find_last_of(L'\\');
-    return slash && nameAt != std::wstring::npos &&
-           CompareStringOrdinal(slash + 1, -1, path.c_str() + nameAt + 1, -1, TRUE) == CSTR_EQUAL;
-}
-
 } // namespace
 
 ImportLock::ImportLock(const std::wstring& rootKeyPath)
@@ -53,11 +32,11 @@ ImportLock::ImportLock(const std::wstring& rootKeyPath)
         m_file.reset(CreateFileW(path.c_str(), GENERIC_READ | DELETE, 0, NULL, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
         if (m_file) break;
-        const DWORD error = GetLastError();
+        const DWORD openError = GetLastError();
         // Access denied with no lock file there: the folder itself refuses.
-        const bool held = isHeldElsewhere(error) && (error != ERROR_ACCESS_DENIED || lockFileIsThere(path));
+        const bool held = isHeldElsewhere(openError) && (openError != ERROR_ACCESS_DENIED || lockFileIsThere(path));
         if (!held) {
-            m_error = error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+            m_error = openError != ERROR_SUCCESS ? openError : ERROR_GEN_FAILURE;
             return;
         }
         if (GetTickCount64() >= deadline) {
@@ -70,7 +49,7 @@ ImportLock::ImportLock(const std::wstring& rootKeyPath)
     // there is neither used nor deleted.
     FILE_DISPOSITION_INFO disposition = {};
     disposition.DeleteFile = TRUE;
-    if (!isLockItself(m_file.get(), path)) {
+    if (!isOpenedAsItself(m_file.get(), path.c_str())) {
         m_file.reset();
         m_error = ERROR_ACCESS_DENIED;
     } else if (!SetFileInformationByHandle(m_file.get(), FileDispositionInfo, &disposition, sizeof(disposition))) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "KeyCheck.h"
+#include "OpenedAsItself.h"
 #include "UniqueHandle.h"
 
 namespace {
@@ -24,7 +25,7 @@ const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const DWORD kCopyChunk = 4096; // a key file is a few dozen bytes
 // Far above any key file: a copy, and the bytes kept in memory, never
 // exceed it, whatever the chosen file has become since the check.
-const LONGLONG kMaxKeyFileBytes = 1024 * 1024;
+const LONGLONG kMaxKeyFileBytes = LONGLONG{1024} * 1024;
 
 DWORD lastErrorOr(DWORD fallback)
 {
@@ -256,24 +257,7 @@ void removeLeftover(const std::wstring& path)
 {
     const UniqueFileHandle file(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, NULL, OPEN_EXISTING,
                                             FILE_FLAG_OPEN_REPARSE_POINT, NULL));
-    FILE_STANDARD_INFO standard = {};
-    FILE_BASIC_INFO basic = {};
-    if (!file || !GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof(basic)) ||
-        (basic.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
-        !GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof(standard)) ||
-        standard.NumberOfLinks != 1)
-        return;
-    // Where the platform follows a link in spite of the request (Wine),
-    // the file opened is not the one named.
-    wchar_t final[MAX_PATH * 2];
-    const DWORD chars = GetFinalPathNameByHandleW(file.get(), final, MAX_PATH * 2, FILE_NAME_NORMALIZED);
-    if (chars == 0 || chars >= MAX_PATH * 2) return;
-    const wchar_t* slash = wcsrchr(final, L'\\');
-    const size_t nameAt = path.find_last_of(L'\\');
-    if (!slash || nameAt == std::wstring::npos ||
-        CompareStringOrdinal(slash + 1, -1, path.c_str() + nameAt + 1, -1, TRUE) != CSTR_EQUAL)
-        return;
-    (void)markForDeletion(file.get());
+    if (file && isOpenedAsItself(file.get(), path.c_str())) (void)markForDeletion(file.get());
 }
 
 } // namespace

@@ -18,7 +18,7 @@ const DWORD kDispositionPosixSemantics = 0x2;
 
 // Written out a block at a time: a preview of thousands of files should
 // not cost a system call a line.
-const std::size_t kFlushChars = 16 * 1024;
+const std::size_t kFlushChars = std::size_t{16} * 1024;
 
 struct Preview {
     bool on = false;
