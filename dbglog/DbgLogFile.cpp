@@ -17,10 +17,10 @@ bool isSeparator(wchar_t c)
     return c == L'\\' || c == L'/';
 }
 
-// Creates the missing folders of the log file's path one by one. An
-// existing part that is a link, or no folder, stops it: nothing is
-// created through a link. The open that follows decides.
-void createFolders(const wchar_t* path)
+// Makes sure the folders of the log file's path are folders of their own,
+// creating missing ones one by one. False when a part is a link or no
+// folder: nothing, the log file included, is created through a link.
+bool prepareFolders(const wchar_t* path)
 {
     wchar_t part[MAX_PATH] = {};
     const std::size_t chars = wcslen(path);
@@ -39,11 +39,12 @@ void createFolders(const wchar_t* path)
         part[at] = L'\0';
         const DWORD attributes = GetFileAttributesW(part);
         if (attributes == INVALID_FILE_ATTRIBUTES) {
-            if (!CreateDirectoryW(part, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return;
+            if (!CreateDirectoryW(part, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
         } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            return;
+            return false;
         }
     }
+    return true;
 }
 
 // Opened without sharing: while one run holds its file, another run of the
@@ -56,14 +57,17 @@ FILE* openLogStream(const wchar_t* path, const wchar_t* mode)
     const DWORD n = ExpandEnvironmentStringsW(path, expanded, MAX_PATH);
     if (n == 0 || n > MAX_PATH) return nullptr; // longer than the buffer: lost
 
-    const auto open = [&] {
-        return CreateFileW(expanded, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+    const auto open = [&](DWORD disposition) {
+        return CreateFileW(expanded, GENERIC_WRITE, 0, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     };
-    HANDLE file = open();
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
-        createFolders(expanded); // the second open decides
-        file = open();
+    HANDLE file = open(OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // A new file only in folders of their own: through a linked folder
+        // it would land in someone else's.
+        if ((error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && prepareFolders(expanded))
+            file = open(OPEN_ALWAYS);
     }
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     const bool append = mode[0] == L'a';

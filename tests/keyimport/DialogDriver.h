@@ -8,13 +8,19 @@
 
 namespace driver {
 
+// How long a window may take to show up or go: a program started under
+// Wine on a loaded machine (two test runs at once on two cores) has taken
+// over 10 s to show its first dialog. A deadline, not a pause: waits end as
+// soon as the window is there.
+inline constexpr DWORD kWindowDeadlineMs = 30000;
+
 // A visible top-level dialog-class window of the process with that caption;
 // null when none shows up in time. A dialog is visible only once its
 // initialisation is done.
-HWND waitDialog(DWORD pid, const std::wstring& caption, DWORD timeoutMs = 10000);
+HWND waitDialog(DWORD pid, const std::wstring& caption, DWORD timeoutMs = kWindowDeadlineMs);
 // Any visible top-level dialog-class window of the process other than `except`.
-HWND waitOtherDialog(DWORD pid, HWND except, DWORD timeoutMs = 10000);
-bool waitGone(HWND window, DWORD timeoutMs = 10000);
+HWND waitOtherDialog(DWORD pid, HWND except, DWORD timeoutMs = kWindowDeadlineMs);
+bool waitGone(HWND window, DWORD timeoutMs = kWindowDeadlineMs);
 
 std::wstring text(HWND window);
 std::wstring itemText(HWND dialog, int id);

@@ -68,7 +68,7 @@ public:
         return dlg;
     }
 
-    HWND messageBox(DWORD timeoutMs = 10000) { return driver::waitDialog(m_process.pid, kProduct, timeoutMs); }
+    HWND messageBox(DWORD timeoutMs = driver::kWindowDeadlineMs) { return driver::waitDialog(m_process.pid, kProduct, timeoutMs); }
 
     // Replaces the log's settings.
     void setLog(const std::string& ini) { writeFile(m_dir / L"program\\DbgLog.ini", ini); }
@@ -109,7 +109,7 @@ private:
 };
 
 // Answers a message box and returns its text.
-std::wstring answer(ImportRun& run, int button, Where where = {}, DWORD timeoutMs = 10000)
+std::wstring answer(ImportRun& run, int button, Where where = {}, DWORD timeoutMs = driver::kWindowDeadlineMs)
 {
     const ::testing::ScopedTrace trace(where.file, where.line, "answer");
     HWND box = run.messageBox(timeoutMs);
@@ -745,6 +745,46 @@ TEST(KeyImportSafety, ALogFileThatIsALinkToTheRootKeyIsNeverWritten)
             EXPECT_EQ(ImportRun::oldKey(), readFile(run.path(L"roaming\\ZIVO\\" + backups[0])));
         }
         removeTree(logFolder);
+    }
+}
+
+// Runs as its own test after tests/keyimport/with-log-links.sh laid out
+// symbolic links: the log's default file as a link to the root key, and a
+// log folder as a link to the root key's folder. Neither is written
+// through, whether the import is confirmed or cancelled, and nothing is
+// created in the key folder.
+TEST(KeyImportLogLinks, NoLogIsWrittenThroughALink)
+{
+    const std::wstring keys = L"C:\\kit-log-links\\roaming";
+    ASSERT_TRUE(isDirectory(keys + L"\\ZIVO")) << "with-log-links.sh has not run";
+    const std::wstring linkedFolder = L"C:\\Users\\Public\\Halvern\\ZIVO\\Log2\\log.txt";
+    for (const std::string& logFile : {std::string(), narrow(linkedFolder)}) {
+        for (bool confirmed : {true, false}) {
+            SCOPED_TRACE((logFile.empty() ? "default path, " : "linked folder, ") + std::string(confirmed ? "confirmed" : "cancelled"));
+            const std::wstring rootKey = keys + L"\\ZIVO\\ZIVORoot.key";
+            for (const std::wstring& name : ImportRun::filesIn(keys + L"\\ZIVO", L"*")) DeleteFileW((keys + L"\\ZIVO\\" + name).c_str());
+            ASSERT_TRUE(writeFile(rootKey, ImportRun::oldKey()));
+            ImportRun run(L"loglinks");
+            run.setLog("[LOG]\nDestination=2\nLevel=3\n" + (logFile.empty() ? std::string() : "LogFile=" + logFile + "\n"));
+            HWND dlg = run.open(kCaptionEn, {{L"APPDATA", keys}});
+            ASSERT_NE(nullptr, dlg);
+            if (confirmed) {
+                importConfirmed(run, dlg);
+                EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+            } else {
+                driver::click(dlg, IDCANCEL);
+            }
+            EXPECT_EQ(0, run.exitCode());
+            EXPECT_EQ(confirmed ? ImportRun::newKey() : ImportRun::oldKey(), readFile(rootKey));
+            std::vector<std::wstring> others;
+            for (const std::wstring& name : ImportRun::filesIn(keys + L"\\ZIVO", L"*"))
+                if (name != L"ZIVORoot.key") others.push_back(name);
+            ASSERT_EQ(confirmed ? 1u : 0u, others.size()) << "left in the key folder: " << (others.empty() ? "" : narrow(others[0]));
+            if (confirmed) {
+                EXPECT_TRUE(isBackupName(others[0])) << narrow(others[0]);
+                EXPECT_EQ(ImportRun::oldKey(), readFile(keys + L"\\ZIVO\\" + others[0]));
+            }
+        }
     }
 }
 
