@@ -73,13 +73,14 @@ std::vector<DWORD> processIds()
     }
 }
 
-// A product program's process, opened to be ended, when its image is a
-// product executable; empty otherwise.
+// A product program's process, held open by its id.
 struct ProductProcess {
     DWORD id;
     UniqueHandle handle;
 };
 
+// The process, opened to be ended, when its image is a product executable;
+// empty otherwise.
 UniqueHandle openIfProduct(DWORD id)
 {
     UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
