@@ -714,11 +714,38 @@ TEST(KeyImportSafety, AKeyThatCannotBeWrittenWholeLeavesTheOldKeyAndSaysSo)
     EXPECT_EQ(std::vector<std::wstring>{}, debris(run));
 }
 
+// One run with the log laid as a link into the key folder: the import is
+// confirmed or cancelled, then the root key holds the new or the old key
+// whole, and the key folder holds nothing else but the backup of the old
+// key (after an import).
+void importPastALinkedLog(ImportRun& run, bool confirmed, const std::wstring& keyFolder, Where where = {})
+{
+    const ::testing::ScopedTrace trace(where.file, where.line, "importPastALinkedLog");
+    HWND dlg = run.open(kCaptionEn, {{L"APPDATA", keyFolder.substr(0, keyFolder.rfind(L'\\'))}});
+    ASSERT_NE(nullptr, dlg);
+    if (confirmed) {
+        importConfirmed(run, dlg);
+        EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+    } else {
+        driver::click(dlg, IDCANCEL);
+    }
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_EQ(confirmed ? ImportRun::newKey() : ImportRun::oldKey(), readFile(keyFolder + L"\\ZIVORoot.key"));
+    std::vector<std::wstring> others;
+    for (const std::wstring& name : ImportRun::filesIn(keyFolder, L"*"))
+        if (name != L"ZIVORoot.key") others.push_back(name);
+    ASSERT_EQ(confirmed ? 1u : 0u, others.size()) << "left in the key folder: " << (others.empty() ? "" : narrow(others[0]));
+    if (confirmed) {
+        EXPECT_TRUE(isBackupName(others[0])) << narrow(others[0]);
+        EXPECT_EQ(ImportRun::oldKey(), readFile(keyFolder + L"\\" + others[0]));
+    }
+}
+
 // The log file at its default path is a link to the user's root key (any
 // user can lay one in C:\Users\Public): it is never written, and the
 // key stays whole, whether the import is confirmed or cancelled. (A hard
-// link here; a symbolic link or junction can only be made from the Unix
-// side, and the log checks the final path for those too.)
+// link here; symbolic links, which Wine makes only from the Unix side, in
+// KeyImportLogLinks.)
 TEST(KeyImportSafety, ALogFileThatIsALinkToTheRootKeyIsNeverWritten)
 {
     const std::wstring logFolder = L"C:\\Users\\Public\\Halvern\\ZIVO\\Log";
@@ -729,21 +756,7 @@ TEST(KeyImportSafety, ALogFileThatIsALinkToTheRootKeyIsNeverWritten)
         removeTree(logFolder);
         ASSERT_TRUE(makeDirs(logFolder));
         ASSERT_TRUE(CreateHardLinkW((logFolder + L"\\log.txt").c_str(), run.rootKey().c_str(), nullptr));
-        HWND dlg = run.open();
-        ASSERT_NE(nullptr, dlg);
-        if (confirmed) {
-            importConfirmed(run, dlg);
-            EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
-        } else {
-            driver::click(dlg, IDCANCEL);
-        }
-        EXPECT_EQ(0, run.exitCode());
-        EXPECT_EQ(confirmed ? ImportRun::newKey() : ImportRun::oldKey(), readFile(run.rootKey()));
-        const auto backups = run.backups();
-        ASSERT_EQ(confirmed ? 1u : 0u, backups.size());
-        if (confirmed) {
-            EXPECT_EQ(ImportRun::oldKey(), readFile(run.path(L"roaming\\ZIVO\\" + backups[0])));
-        }
+        importPastALinkedLog(run, confirmed, run.path(L"roaming\\ZIVO"));
         removeTree(logFolder);
     }
 }
@@ -751,39 +764,19 @@ TEST(KeyImportSafety, ALogFileThatIsALinkToTheRootKeyIsNeverWritten)
 // Runs as its own test after tests/keyimport/with-log-links.sh laid out
 // symbolic links: the log's default file as a link to the root key, and a
 // log folder as a link to the root key's folder. Neither is written
-// through, whether the import is confirmed or cancelled, and nothing is
-// created in the key folder.
+// through, and nothing is created in the key folder.
 TEST(KeyImportLogLinks, NoLogIsWrittenThroughALink)
 {
-    const std::wstring keys = L"C:\\kit-log-links\\roaming";
-    ASSERT_TRUE(isDirectory(keys + L"\\ZIVO")) << "with-log-links.sh has not run";
-    const std::wstring linkedFolder = L"C:\\Users\\Public\\Halvern\\ZIVO\\Log2\\log.txt";
-    for (const std::string& logFile : {std::string(), narrow(linkedFolder)}) {
+    const std::wstring keys = L"C:\\kit-log-links\\roaming\\ZIVO";
+    ASSERT_TRUE(isDirectory(keys)) << "with-log-links.sh has not run";
+    for (const std::string logFile : {"", "LogFile=C:\\Users\\Public\\Halvern\\ZIVO\\Log2\\log.txt\n"}) {
         for (bool confirmed : {true, false}) {
             SCOPED_TRACE((logFile.empty() ? "default path, " : "linked folder, ") + std::string(confirmed ? "confirmed" : "cancelled"));
-            const std::wstring rootKey = keys + L"\\ZIVO\\ZIVORoot.key";
-            for (const std::wstring& name : ImportRun::filesIn(keys + L"\\ZIVO", L"*")) DeleteFileW((keys + L"\\ZIVO\\" + name).c_str());
-            ASSERT_TRUE(writeFile(rootKey, ImportRun::oldKey()));
+            for (const std::wstring& name : ImportRun::filesIn(keys, L"*")) DeleteFileW((keys + L"\\" + name).c_str());
+            ASSERT_TRUE(writeFile(keys + L"\\ZIVORoot.key", ImportRun::oldKey()));
             ImportRun run(L"loglinks");
-            run.setLog("[LOG]\nDestination=2\nLevel=3\n" + (logFile.empty() ? std::string() : "LogFile=" + logFile + "\n"));
-            HWND dlg = run.open(kCaptionEn, {{L"APPDATA", keys}});
-            ASSERT_NE(nullptr, dlg);
-            if (confirmed) {
-                importConfirmed(run, dlg);
-                EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
-            } else {
-                driver::click(dlg, IDCANCEL);
-            }
-            EXPECT_EQ(0, run.exitCode());
-            EXPECT_EQ(confirmed ? ImportRun::newKey() : ImportRun::oldKey(), readFile(rootKey));
-            std::vector<std::wstring> others;
-            for (const std::wstring& name : ImportRun::filesIn(keys + L"\\ZIVO", L"*"))
-                if (name != L"ZIVORoot.key") others.push_back(name);
-            ASSERT_EQ(confirmed ? 1u : 0u, others.size()) << "left in the key folder: " << (others.empty() ? "" : narrow(others[0]));
-            if (confirmed) {
-                EXPECT_TRUE(isBackupName(others[0])) << narrow(others[0]);
-                EXPECT_EQ(ImportRun::oldKey(), readFile(keys + L"\\ZIVO\\" + others[0]));
-            }
+            run.setLog("[LOG]\nDestination=2\nLevel=3\n" + logFile);
+            importPastALinkedLog(run, confirmed, keys);
         }
     }
 }

@@ -44,8 +44,7 @@ void describeTree(const std::wstring& folder, Described& out)
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         const std::wstring name = found.cFileName;
-        if (name == L"." || name == L".." || name == L"preview.txt" || name == L"stdout.txt" || name == L"stderr.txt")
-            continue;
+        if (name == L"." || name == L".." || name == L"stdout.txt" || name == L"stderr.txt") continue;
         const std::wstring path = folder + name;
         std::string& described = out[narrow(path)] = std::to_string(found.dwFileAttributes);
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -144,13 +143,7 @@ public:
     std::vector<std::string> preview(Where where = {})
     {
         const ::testing::ScopedTrace trace(where.file, where.line, "Machine::preview");
-        RunOptions options;
-        options.currentDir = m_dir.path();
-        options.stdoutFile = m_dir / L"preview.txt";
-        options.stderrFile = m_dir / L"stderr.txt";
-        EXPECT_EQ(0, run(quote(binDir() + L"Sweepup.exe") + L" /Preview", options));
-        EXPECT_EQ("", readFile(m_dir / L"stderr.txt"));
-        return lines(readFile(m_dir / L"preview.txt"));
+        return lines(runTool(L"/Preview", {}));
     }
 
     // Everything the tool may touch, as text: each file and folder under
@@ -171,6 +164,14 @@ public:
     void sweep(const std::wstring& args, const std::map<std::wstring, std::wstring>& env = {}, Where where = {})
     {
         const ::testing::ScopedTrace trace(where.file, where.line, "Machine::sweep");
+        EXPECT_EQ("", runTool(args, env)) << narrow(args);
+    }
+
+private:
+    // Runs the tool, which must end with 0 and write nothing to its error
+    // stream; what it wrote to its standard output.
+    std::string runTool(const std::wstring& args, const std::map<std::wstring, std::wstring>& env)
+    {
         RunOptions options;
         options.env = env;
         options.currentDir = m_dir.path();
@@ -178,10 +179,10 @@ public:
         options.stderrFile = m_dir / L"stderr.txt";
         const std::wstring line = quote(binDir() + L"Sweepup.exe") + (args.empty() ? L"" : L" " + args);
         EXPECT_EQ(0, run(line, options)) << narrow(args);
-        EXPECT_EQ("", readFile(m_dir / L"stdout.txt") + readFile(m_dir / L"stderr.txt")) << narrow(args);
+        EXPECT_EQ("", readFile(m_dir / L"stderr.txt")) << narrow(args);
+        return readFile(m_dir / L"stdout.txt");
     }
 
-private:
     void clean()
     {
         for (const std::wstring& sid : m_profiles) regDeleteTree(kProfileList + sid);

@@ -150,7 +150,8 @@ int hungTray(HINSTANCE instance)
 }
 
 // Rewrites its own entry in the loader's module list to claim the Windows
-// folder's explorer.exe, as any program can, then runs until it is ended.
+// folder's explorer.exe, as any program can; then it runs as a product
+// program does, until it is ended.
 int fakeShell()
 {
     static wchar_t claimed[MAX_PATH] = {};
@@ -165,8 +166,7 @@ int fakeShell()
     self->FullDllName.Buffer = claimed;
     self->FullDllName.Length = bytes;
     self->FullDllName.MaximumLength = bytes + sizeof(wchar_t);
-    Sleep(60000);
-    return 7;
+    return 0;
 }
 
 } // namespace
@@ -209,7 +209,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     wchar_t hung[8] = {};
     if (g_name == L"ZIVOTray.exe") return GetEnvironmentVariableW(L"RECORDER_HUNG", hung, 8) ? hungTray(instance) : tray(instance);
     if (g_name == L"TrayDecoy.exe") return tray(instance);
-    if (g_name == L"FakeShell.exe") return fakeShell();
+    if (g_name == L"FakeShell.exe" && fakeShell() != 0) return 1;
     // A product program: runs until it is ended.
     Sleep(60000);
     return 7;
