@@ -8,83 +8,48 @@
 #include <cstdint>
 #include <cwchar>
 
-#include "OpenedAsItself.h"
+#include "FileIdentity.h"
+#include "PathForms.h"
 
 namespace {
 
-bool isSeparator(wchar_t c)
-{
-    return c == L'\\' || c == L'/';
-}
-
-// Makes sure the folders of the log file's path are folders of their own,
-// creating missing ones one by one. False when a part is a link or no
-// folder: nothing, the log file included, is created through a link.
-bool prepareFolders(const wchar_t* path)
-{
-    wchar_t part[MAX_PATH] = {};
-    const std::size_t chars = wcslen(path);
-    // Past the root: "C:\" or "\\server\share\".
-    std::size_t at = 0;
-    if (chars >= 3 && path[1] == L':' && isSeparator(path[2])) {
-        at = 3;
-    } else if (chars >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
-        int separators = 0;
-        for (at = 2; at < chars && separators < 2; ++at)
-            if (isSeparator(path[at])) ++separators;
-    }
-    for (; at < chars; ++at) {
-        if (!isSeparator(path[at])) continue;
-        wmemcpy(part, path, at);
-        part[at] = L'\0';
-        const DWORD attributes = GetFileAttributesW(part);
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            if (!CreateDirectoryW(part, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
-        } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Opened without sharing: while one run holds its file, another run of the
 // program cannot open it and loses its lines instead of mixing them in.
-// Never through a link: a log file that is not itself is not written, and
-// a run's file starts afresh only once it is known to be the log's own.
+// Never through a link: the folders are walked from the path's root, the
+// missing ones created one by one, and the file opened relative to its
+// folder; a new file only ever as new (never through anything at its name).
+// Nothing is cut or written before the file is known to be its folder's own
+// entry of that name, with no other name (a hard link to a key file would be
+// written over). A log that cannot be opened so is lost.
 FILE* openLogStream(const wchar_t* path, const wchar_t* mode)
 {
     wchar_t expanded[MAX_PATH] = {};
     const DWORD n = ExpandEnvironmentStringsW(path, expanded, MAX_PATH);
     if (n == 0 || n > MAX_PATH) return nullptr; // longer than the buffer: lost
 
-    const auto open = [&](DWORD disposition) {
-        return CreateFileW(expanded, GENERIC_WRITE, 0, nullptr, disposition,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    };
-    HANDLE file = open(OPEN_EXISTING);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        // A new file only in folders of their own: through a linked folder
-        // it would land in someone else's.
-        if ((error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && prepareFolders(expanded))
-            file = open(OPEN_ALWAYS);
+    std::wstring folderPath, name;
+    if (!splitLastName(expanded, folderPath, name)) return nullptr;
+    const Opened folder = openFolder(folderPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true);
+    if (!folder) return nullptr;
+    EntryRequest request;
+    request.access = GENERIC_WRITE;
+    request.share = 0;
+    Opened file = openEntry(folder, name, request);
+    if (file.refusal == Refusal::Missing) {
+        request.disposition = FILE_CREATE;
+        file = openEntry(folder, name, request);
     }
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    if (!file || file.links != 1) return nullptr;
     const bool append = mode[0] == L'a';
     LARGE_INTEGER start = {};
-    // Not through a link, and no second name for another file (a hard
-    // link to a key file would be written over).
-    if (!isOpenedAsItself(file, expanded) || !SetFilePointerEx(file, start, nullptr, append ? FILE_END : FILE_BEGIN) ||
-        (!append && !SetEndOfFile(file))) {
-        (void)CloseHandle(file);
+    if (!SetFilePointerEx(file.handle.get(), start, nullptr, append ? FILE_END : FILE_BEGIN) ||
+        (!append && !SetEndOfFile(file.handle.get())))
         return nullptr;
-    }
     // Binary mode: the line ends are written by dbgLogNarrow.
-    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY | (append ? _O_APPEND : 0));
-    if (descriptor < 0) {
-        (void)CloseHandle(file);
-        return nullptr;
-    }
+    const int descriptor =
+        _open_osfhandle(reinterpret_cast<intptr_t>(file.handle.get()), _O_BINARY | (append ? _O_APPEND : 0));
+    if (descriptor < 0) return nullptr;
+    (void)file.handle.release(); // the descriptor owns it now
     FILE* stream = _wfdopen(descriptor, append ? L"ab" : L"wb");
     if (!stream) (void)_close(descriptor);
     return stream;

@@ -1,46 +1,79 @@
 // The root key file's backup and replacement. Nothing here ever writes over
 // an existing file, except the root key file itself once a staged copy that
-// the key library has accepted is on disk, and then only as a whole: it is
-// replaced in one step, or, while another program holds it open, written
-// in place with its backup flushed beside it and written back on failure.
+// the key library has accepted is on disk: it is replaced by one rename,
+// so a key is at its name at every moment, or, while another program holds
+// it open, written in place with its backup flushed beside it and written
+// back on failure. Every name beside the root key is opened relative to
+// its folder, which is opened through the file-identity layer.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-// The form of a path to hand to file operations: the extended-length form
-// ("\\?\C:\..." or "\\?\UNC\server\share\...") once the plain form could
-// pass MAX_PATH, so long root key paths work without long-path support.
-// Log records and messages keep the plain path.
-std::wstring fileSystemPath(const std::wstring& path);
+#include "FileIdentity.h"
 
-// True for a path that names its drive or share ("X:\..." or
-// "\\server\share\...", also in extended form): the only root key paths
-// the import touches.
-bool isWholeAbsolutePath(const std::wstring& path);
+// The root key file's site, made once from the path the key library names:
+// the plain path for messages and the log, the long forms for file
+// operations, and its folder opened as itself.
+struct RootKeySite {
+    std::wstring plain;    // as the library names it
+    std::wstring longPath; // "\\?\..." form
+    std::wstring folder;   // its folder, in long form
+    std::wstring name;     // "ZIVORoot.key"
+    Opened folderHandle;   // empty until openRootKeyFolder
 
-// What a copy keeps of the file it copies: a backup its attributes and
-// last-write time, as a plain file copy does; a staged key nothing, so
-// the root key never turns read-only or hidden because the chosen file was.
+    // A name beside the root key, in long form.
+    std::wstring beside(const std::wstring& otherName) const { return folder + L"\\" + otherName; }
+};
+
+// False for a path that is not whole and absolute (empty, relative, a
+// device): the import touches nothing then.
+bool makeRootKeySite(const std::wstring& rootKeyPath, RootKeySite& site);
+
+// ERROR_STOPPED_ON_SYMLINK, "The create operation stopped after reaching a
+// symbolic link.", which not every SDK names.
+inline constexpr DWORD kErrorStoppedOnLink = 681;
+
+// Opens the root key's folder through the file-identity layer. The error
+// that refuses the import: kErrorStoppedOnLink where a link an
+// ordinary user could lay is on the way, else the system's.
+DWORD openRootKeyFolder(RootKeySite& site);
+
+// A key file read whole, once: what is staged, and which file it was.
+struct KeyFileBytes {
+    std::string bytes;
+    FileIdentity identity;
+    FILE_BASIC_INFO basic = {};
+};
+
+// Reads a key file whole. Only a disk file of at most 1 MiB is read
+// (ERROR_NOT_SUPPORTED, ERROR_FILE_TOO_LARGE): a pipe or a device swapped
+// in after the check could make a read wait for ever.
+DWORD readKeyFile(const std::wstring& path, KeyFileBytes& key);
+
+// Reads the root key file through its folder. ERROR_FILE_NOT_FOUND when
+// there is none; kErrorStoppedOnLink when it is a link.
+DWORD readRootKey(const RootKeySite& site, KeyFileBytes& root);
+
+// What a copy keeps: a backup the root key's attributes, last-write time
+// and encryption, as a file copy does; a staged key nothing of the chosen
+// file, so the root key never turns read-only or hidden because the chosen
+// file was.
 enum class CopyKind { Backup, Staged };
 
-// Copies `from` to the first name of `name`, "`name` (2)", "`name` (3)", ...
-// that is free; an existing file is never replaced. Only a disk file of at
-// most 1 MiB is copied (ERROR_NOT_SUPPORTED, ERROR_FILE_TOO_LARGE), and a
-// backup of an encrypted file is created encrypted. The copy counts only
-// once it is written whole and flushed to disk; a copy that fails removes
-// the file it created, never one that was there before. ERROR_SUCCESS with
-// the name used in `used`, or the copy's error.
-DWORD copyToFreeName(const std::wstring& from, const std::wstring& name, CopyKind kind, std::wstring& used);
-
-// A failed backup only lets the import go on when there is no root key
-// file to lose: the file or its folder does not exist.
-bool isMissingFileError(DWORD error);
+// Writes `bytes` to a file created new at the first name of `name`,
+// "`name` (2)", "`name` (3)", ... that is free in the folder; an existing
+// file is never replaced. The copy counts once it is written whole and
+// flushed; one that fails is removed through its own handle. ERROR_SUCCESS
+// with the name used in `used`, or the error. `like` gives the attributes
+// and time a backup keeps, and a staged key's encryption.
+DWORD writeToFreeName(const Opened& folder, const std::wstring& name, const std::string& bytes, CopyKind kind,
+                      const FILE_BASIC_INFO& like, std::wstring& used);
 
 enum class KeyInstallResult {
     Installed,
-    Rejected, // the staged copy is not a usable key (the file changed after the check)
+    Rejected, // the staged copy is not a usable key
     Failed,   // a copy or the replacement failed; `error` says why
 };
 
@@ -49,22 +82,17 @@ struct KeyInstall {
     DWORD error;
 };
 
-// Copies the new key to a staging file beside the root key file, has the
-// key library check the staged copy again, and only then puts it in the
-// root key's place:
-// - with a backup (`backupPath`, the root key existed): ReplaceFileW, which
-//   keeps the root key file's access list, attributes and encryption,
-//   retried briefly while the file is shared, then the root key flushed;
-//   while another program holds the root key open, the staged key is
-//   written into it in place, flushed and read back, and on any failure
-//   the old bytes, kept in memory, are written back and read back;
-// - without one (no root key yet): MoveFileExW, which never replaces a root
-//   key that appeared meanwhile.
-// On any failure the staging file is removed and the root key file holds
-// the key it held before.
-KeyInstall installKey(const std::wstring& newKeyPath, const std::wstring& rootKeyPath, const std::wstring& backupPath);
+// Stages the chosen key's bytes beside the root key file, has the key
+// library check the staged copy, and only then puts it in the root key's
+// place by one rename (MoveFileExW, replacing the root key only when a
+// backup of it exists: `root` is null when there was none). While another
+// program holds the root key open, the staged key is written into it in
+// place and read back until it holds still; on any failure the old bytes
+// are written back. A root key that another program changes meanwhile is
+// reported as in use (ERROR_SHARING_VIOLATION), never as imported.
+KeyInstall installKey(const RootKeySite& site, const KeyFileBytes& chosen, const KeyFileBytes* root);
 
 // Removes the staging files ("<root key>.import", "<root key>.import (N)")
-// that an import ended half-way left beside the root key; links and files
-// with other links are left alone.
-void removeLeftoverStaging(const std::wstring& rootKeyPath);
+// that an import ended half-way left; links, files with other links and
+// the file the user chose (`keep`) are left alone.
+void removeLeftoverStaging(const RootKeySite& site, const FileIdentity& keep);

@@ -12,6 +12,7 @@
 #include "UnitStrings.h"
 #include "ZIVOCommon.h"
 #include "KeyCheck.h"
+#include "PathForms.h"
 #include "RootKeyFile.h"
 #include "ZIVOEncryptKeyImport.h"
 #include "common/ResourceHelper.h"
@@ -133,78 +134,79 @@ TEST(KeyLibrary, RootKeyLivesInTheUsersRoamingFolder)
     ZIVOUserInfoManager::releaseUsers();
 }
 
-TEST(LongPaths, OnlyPathsNearMaxPathTakeTheExtendedForm)
+TEST(RootKeyPaths, TheSiteIsMadeOnceInLongFormAndOnlyForWholeAbsolutePaths)
 {
-    const std::wstring shortPath = L"C:\\Users\\demo\\AppData\\Roaming\\ZIVO\\ZIVORoot.key";
-    EXPECT_EQ(shortPath, fileSystemPath(shortPath));
-
     const std::wstring folder(240, L'd');
-    EXPECT_EQ(L"\\\\?\\C:\\" + folder + L"\\ZIVORoot.key", fileSystemPath(L"C:\\" + folder + L"\\ZIVORoot.key"));
-    // "." and ".." are resolved first: the extended form takes names literally.
-    EXPECT_EQ(L"\\\\?\\C:\\" + folder + L"\\k", fileSystemPath(L"C:\\" + folder + L"\\x\\..\\.\\k"));
-    EXPECT_EQ(L"\\\\?\\UNC\\server\\share\\" + folder, fileSystemPath(L"\\\\server\\share\\" + folder));
-
-    // Already extended, or relative: left as they are.
-    const std::wstring extended = L"\\\\?\\C:\\" + folder + L"\\k";
-    EXPECT_EQ(extended, fileSystemPath(extended));
-    const std::wstring relative = folder + L"\\relative.key";
-    EXPECT_EQ(relative, fileSystemPath(relative));
-}
-
-TEST(RootKeyPaths, OnlyWholeAbsolutePathsAreTouched)
-{
-    for (const wchar_t* whole : {L"C:\\Users\\u\\AppData\\Roaming\\ZIVO\\ZIVORoot.key", L"d:\\k", L"\\\\server\\share\\k",
-                                 L"\\\\?\\C:\\long\\k", L"\\\\?\\UNC\\server\\share\\k"})
-        EXPECT_TRUE(isWholeAbsolutePath(whole)) << narrow(whole);
+    struct Row {
+        std::wstring given, longPath, folder;
+    };
+    const Row rows[] = {
+        {L"C:\\Users\\demo\\ZIVO\\ZIVORoot.key", L"\\\\?\\C:\\Users\\demo\\ZIVO\\ZIVORoot.key", L"\\\\?\\C:\\Users\\demo\\ZIVO"},
+        // "." and ".." are resolved first: the extended form takes names literally.
+        {L"C:\\" + folder + L"\\x\\..\\.\\k", L"\\\\?\\C:\\" + folder + L"\\k", L"\\\\?\\C:\\" + folder},
+        {L"\\\\server\\share\\k", L"\\\\?\\UNC\\server\\share\\k", L"\\\\?\\UNC\\server\\share"},
+        {L"\\\\?\\C:\\long\\k", L"\\\\?\\C:\\long\\k", L"\\\\?\\C:\\long"},
+        {L"d:/k", L"\\\\?\\d:\\k", L"\\\\?\\d:\\"},
+    };
+    for (const Row& row : rows) {
+        RootKeySite site;
+        ASSERT_TRUE(makeRootKeySite(row.given, site)) << narrow(row.given);
+        EXPECT_EQ(row.given, site.plain);
+        EXPECT_EQ(row.longPath, site.longPath);
+        EXPECT_EQ(row.folder, site.folder);
+    }
     for (const wchar_t* notWhole : {L"", L"ZIVORoot.key", L"relative\\ZIVO\\ZIVORoot.key", L"\\ZIVO\\k", L"C:k",
                                     L"C:\\", L"\\\\server\\share", L"\\\\server\\share\\", L"\\\\.\\pipe\\k",
-                                    L"\\\\?\\pipe\\k", L"\\\\.\\C:\\k", L"\\\\\\share\\k"})
+                                    L"\\\\?\\pipe\\k", L"\\\\.\\C:\\k", L"\\\\\\share\\k"}) {
+        RootKeySite site;
+        EXPECT_FALSE(makeRootKeySite(notWhole, site)) << narrow(notWhole);
         EXPECT_FALSE(isWholeAbsolutePath(notWhole)) << narrow(notWhole);
+    }
 }
 
 // Every copy is whole or absent: one that fails leaves nothing, and a name
 // that is taken is never written.
-TEST(RootKeyCopies, WholeOrAbsentAndTheStagedKeyCarriesNoAttribute)
+TEST(RootKeyCopies, WholeOrAbsentAndTheStagedKeyCarriesNoReadOnlyMark)
 {
     ScratchDir dir(L"copies");
     const std::wstring key = dir / L"chosen.key";
     ASSERT_TRUE(writeFile(key, "key bytes"));
     ASSERT_TRUE(SetFileAttributesW(key.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    KeyFileBytes chosen;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), readKeyFile(key, chosen));
+    EXPECT_EQ("key bytes", chosen.bytes);
+    const Opened folder = openFolder(dir.path(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    ASSERT_TRUE(folder);
 
     std::wstring used;
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), copyToFreeName(key, dir / L"staged", CopyKind::Staged, used));
-    EXPECT_EQ(dir / L"staged", used);
-    EXPECT_EQ("key bytes", readFile(used));
-    EXPECT_EQ(0u, GetFileAttributesW(used.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), writeToFreeName(folder, L"staged", chosen.bytes, CopyKind::Staged, chosen.basic, used));
+    EXPECT_EQ(L"staged", used);
+    EXPECT_EQ("key bytes", readFile(dir / used));
+    EXPECT_EQ(0u, GetFileAttributesW((dir / used).c_str()) & FILE_ATTRIBUTE_READONLY);
     // A backup keeps what a file copy keeps.
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), copyToFreeName(key, dir / L"backup", CopyKind::Backup, used));
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesW(used.c_str()) & FILE_ATTRIBUTE_READONLY);
-    SetFileAttributesW(used.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), writeToFreeName(folder, L"backup", chosen.bytes, CopyKind::Backup, chosen.basic, used));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesW((dir / used).c_str()) & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW((dir / used).c_str(), FILE_ATTRIBUTE_NORMAL);
 
     // Taken names stay as they are; the next free one is used.
     ASSERT_TRUE(writeFile(dir / L"taken", "earlier"));
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), copyToFreeName(key, dir / L"taken", CopyKind::Staged, used));
-    EXPECT_EQ(dir / L"taken (2)", used);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), writeToFreeName(folder, L"taken", chosen.bytes, CopyKind::Staged, chosen.basic, used));
+    EXPECT_EQ(L"taken (2)", used);
     EXPECT_EQ("earlier", readFile(dir / L"taken"));
-
-    // Nothing to copy, or nowhere to put it: no file is left.
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), copyToFreeName(dir / L"missing", dir / L"x", CopyKind::Backup, used));
-    EXPECT_FALSE(exists(dir / L"x"));
-    EXPECT_TRUE(used.empty());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), copyToFreeName(key, dir / L"gone\\x", CopyKind::Staged, used));
     SetFileAttributesW(key.c_str(), FILE_ATTRIBUTE_NORMAL);
 
     // The chosen file swapped for a live pipe, or grown past any key file,
-    // after the check: refused at once with a true error, nothing created.
+    // after the check: refused at once with a true error.
     const wchar_t pipeName[] = L"\\\\.\\pipe\\kit-copy-source";
     HANDLE pipe = CreateNamedPipeW(pipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 4, 512, 512, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
     ASSERT_TRUE(writeFile(dir / L"large.key", std::string(1024 * 1024 + 1, 'k')));
     const std::pair<std::wstring, DWORD> refused[] = {{pipeName, ERROR_NOT_SUPPORTED},
-                                                      {dir / L"large.key", ERROR_FILE_TOO_LARGE}};
+                                                      {dir / L"large.key", ERROR_FILE_TOO_LARGE},
+                                                      {dir / L"missing", ERROR_FILE_NOT_FOUND}};
     for (const auto& [source, error] : refused) {
-        EXPECT_EQ(error, copyToFreeName(source, dir / L"refused", CopyKind::Staged, used)) << narrow(source);
-        EXPECT_FALSE(exists(dir / L"refused")) << narrow(source);
+        KeyFileBytes read;
+        EXPECT_EQ(error, readKeyFile(source, read)) << narrow(source);
     }
     CloseHandle(pipe);
 }
