@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <random>
 #include <regex>
 #include <thread>
 
@@ -17,6 +18,8 @@ using namespace kittest;
 namespace {
 
 const std::wstring kCaptionEn = L"Import Key";
+// How long an import waits for another to let go of the lock.
+const DWORD ImportLockWaitMs = 30000;
 const std::wstring kProduct = L"HALVERN Dactyra";
 const int kPathBox = IDC_EDIT_PATH;
 const int kBrowse = IDC_BUTTON_BROWSE;
@@ -73,6 +76,13 @@ public:
     // Replaces the log's settings.
     void setLog(const std::string& ini) { writeFile(m_dir / L"program\\DbgLog.ini", ini); }
     int exitCode() { return m_process.wait(15000); }
+    bool running() const { return m_process.running(); }
+    // Ends the program where it stands, as a crash or a power cut would.
+    void kill()
+    {
+        if (m_process.process) TerminateProcess(m_process.process, 1);
+        (void)m_process.wait(15000);
+    }
     DWORD pid() const { return m_process.pid; }
 
     std::vector<std::string> log() const { return lines(readFile(m_dir / L"log.txt")); }
@@ -556,17 +566,18 @@ TEST(KeyImportSafety, KeyChangedAfterTheCheckIsRefusedAndNothingIsLeft)
     EXPECT_TRUE(run.logged(R"(\[ERR\] \(_importKey\): Error Code: 0x80004005$)"));
 }
 
-// A root key path near MAX_PATH: its backup name is longer than MAX_PATH.
-// (Wine does not enforce MAX_PATH on plain paths, so here this shows that
-// the long form works; on Windows the plain form would fail.)
-TEST(KeyImportSafety, RootKeyPathNearMaxPathImportsAndBacksUp)
+// A root key path of 259 characters, the longest a plain path takes: the
+// lock, staging and backup names beside it pass MAX_PATH, and go in long
+// form. (Wine does not enforce MAX_PATH on plain paths, so here this shows
+// that the long forms work; on Windows the plain forms would fail.)
+TEST(KeyImportSafety, RootKeyPathNearMaxPathImportsAndLeavesNothingBeside)
 {
     ImportRun run(L"long");
     const std::wstring tail = L"\\ZIVO\\ZIVORoot.key";
     const std::wstring base = run.path(L"deep\\");
-    const std::wstring appData = base + std::wstring(255 - base.size() - tail.size(), L'd');
+    const std::wstring appData = base + std::wstring(259 - base.size() - tail.size(), L'd');
     const std::wstring rootKey = appData + tail;
-    ASSERT_EQ(255u, rootKey.size());
+    ASSERT_EQ(259u, rootKey.size());
     ASSERT_TRUE(makeDirs(appData + L"\\ZIVO"));
     ASSERT_TRUE(writeFile(L"\\\\?\\" + rootKey, ImportRun::oldKey()));
 
@@ -577,10 +588,12 @@ TEST(KeyImportSafety, RootKeyPathNearMaxPathImportsAndBacksUp)
     EXPECT_EQ(0, run.exitCode());
 
     EXPECT_EQ(ImportRun::newKey(), readFile(L"\\\\?\\" + rootKey));
-    const auto backups = ImportRun::filesIn(L"\\\\?\\" + appData + L"\\ZIVO", L"ZIVORoot.key *");
-    ASSERT_EQ(1u, backups.size());
-    EXPECT_GT(appData.size() + 6 + backups[0].size(), static_cast<size_t>(MAX_PATH));
-    EXPECT_EQ(ImportRun::oldKey(), readFile(L"\\\\?\\" + appData + L"\\ZIVO\\" + backups[0]));
+    const auto all = ImportRun::filesIn(L"\\\\?\\" + appData + L"\\ZIVO", L"*");
+    ASSERT_EQ(2u, all.size()) << "the root key and its backup, nothing else";
+    const std::wstring backup = all[0] == L"ZIVORoot.key" ? all[1] : all[0];
+    EXPECT_TRUE(isBackupName(backup)) << narrow(backup);
+    EXPECT_GT(appData.size() + 6 + backup.size(), static_cast<size_t>(MAX_PATH));
+    EXPECT_EQ(ImportRun::oldKey(), readFile(L"\\\\?\\" + appData + L"\\ZIVO\\" + backup));
     EXPECT_TRUE(run.logged(R"(strRootKeyPath\.c_str\(\) = [^?]*\\ZIVO\\ZIVORoot\.key$)"));
     EXPECT_FALSE(run.logged(R"(\[ERR\])"));
 }
@@ -779,6 +792,18 @@ TEST(KeyImportLogLinks, NoLogIsWrittenThroughALink)
             importPastALinkedLog(run, confirmed, keys);
         }
     }
+    // log.txt a link to a root key that does not exist yet: the log creates
+    // nothing there, and the import creates the root key itself.
+    const std::wstring noKeyYet = L"C:\\kit-log-links\\roaming2\\ZIVO";
+    ImportRun run(L"loglinks");
+    run.setLog("[LOG]\nDestination=2\nLevel=3\nLogFile=C:\\Users\\Public\\Halvern\\ZIVO\\Log3\\log.txt\n");
+    HWND dlg = run.open(kCaptionEn, {{L"APPDATA", L"C:\\kit-log-links\\roaming2"}});
+    ASSERT_NE(nullptr, dlg);
+    importConfirmed(run, dlg);
+    EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_EQ(ImportRun::newKey(), readFile(noKeyYet + L"\\ZIVORoot.key"));
+    EXPECT_EQ(std::vector<std::wstring>{L"ZIVORoot.key"}, ImportRun::filesIn(noKeyYet, L"*"));
 }
 
 // What refuses the import before anything is copied: a read-only root key
@@ -790,13 +815,16 @@ TEST(KeyImportSafety, ARefusedImportLeavesNoBackupAndSaysWhy)
         const char* what;
         DWORD error;
     };
-    for (const Case& c : {Case{"read-only root key", ERROR_ACCESS_DENIED}, Case{"lock held", ERROR_SHARING_VIOLATION}}) {
+    for (const Case& c : {Case{"read-only root key", ERROR_ACCESS_DENIED}, Case{"lock held", ERROR_SHARING_VIOLATION},
+                          Case{"a folder at the lock's name", ERROR_ALREADY_EXISTS}}) {
         SCOPED_TRACE(c.what);
         ImportRun run(L"refused");
         const bool locked = c.error == ERROR_SHARING_VIOLATION;
-        if (!locked) {
+        const bool folderThere = c.error == ERROR_ALREADY_EXISTS;
+        if (c.error == ERROR_ACCESS_DENIED) {
             ASSERT_TRUE(SetFileAttributesW(run.rootKey().c_str(), FILE_ATTRIBUTE_READONLY));
         }
+        if (folderThere) ASSERT_TRUE(makeDirs(run.rootKey() + L".lock"));
         HANDLE lock = INVALID_HANDLE_VALUE;
         if (locked) {
             lock = CreateFileW((run.rootKey() + L".lock").c_str(), GENERIC_READ, 0, nullptr, CREATE_NEW, 0, nullptr);
@@ -804,10 +832,14 @@ TEST(KeyImportSafety, ARefusedImportLeavesNoBackupAndSaysWhy)
         }
         HWND dlg = run.open();
         if (dlg) importConfirmed(run, dlg);
-        // The lock is waited for, 30 s at most.
+        // The lock is waited for, 30 s at most; anything else at its name
+        // is refused at once.
+        const ULONGLONG asked = GetTickCount64();
         const std::wstring shown = dlg ? answer(run, IDOK, {}, 60000) : L"";
+        if (folderThere) EXPECT_LT(GetTickCount64() - asked, ULONGLONG{ImportLockWaitMs / 2}) << "the refusal waited";
         if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
         DeleteFileW((run.rootKey() + L".lock").c_str());
+        RemoveDirectoryW((run.rootKey() + L".lock").c_str());
         SetFileAttributesW(run.rootKey().c_str(), FILE_ATTRIBUTE_NORMAL);
         ASSERT_NE(nullptr, dlg);
         EXPECT_EQ(systemText(c.error), shown);
@@ -897,6 +929,155 @@ TEST(KeyImportFlow, NoWholeRootKeyPathImportsNothing)
         EXPECT_EQ(std::vector<std::wstring>{}, ImportRun::filesIn(run.path(L""), L"*.import*"));
         EXPECT_EQ(std::vector<std::wstring>{}, ImportRun::filesIn(run.path(L""), L" 20*"));
         EXPECT_TRUE(run.logged(R"(\[ERR\] \(_importKey\): Error Code: 0x80004005$)"));
+    }
+}
+
+// The file the user chose lies beside the root key under a name the import
+// uses itself (the new key a killed import left as its staged copy, or a
+// file named like the lock): it is imported and stays where it is. A lock
+// file left read-only is cleared and taken.
+TEST(KeyImportSafety, TheChosenFileIsNeverDeletedOrLockedAndAReadOnlyStaleLockIsTaken)
+{
+    for (const wchar_t* name : {L"ZIVORoot.key.import", L"ZIVORoot.key.lock", L"new.key"}) {
+        SCOPED_TRACE(narrow(name));
+        ImportRun run(L"chosen");
+        const bool staleLock = std::wstring(name) == L"new.key";
+        const std::wstring chosen = staleLock ? run.newKeyPath() : run.path(L"roaming\\ZIVO\\") + name;
+        ASSERT_TRUE(writeFile(chosen, ImportRun::newKey()));
+        const std::wstring lock = run.rootKey() + L".lock";
+        if (staleLock) {
+            ASSERT_TRUE(writeFile(lock, ""));
+            ASSERT_TRUE(SetFileAttributesW(lock.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+        }
+        HWND dlg = run.open();
+        ASSERT_NE(nullptr, dlg);
+        driver::setItemText(dlg, kPathBox, chosen);
+        driver::click(dlg, IDOK);
+        EXPECT_NE(std::wstring::npos, answer(run, IDOK).find(L"Do you want to continue?"));
+        EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+        EXPECT_EQ(0, run.exitCode());
+        EXPECT_EQ(ImportRun::newKey(), readFile(run.rootKey()));
+        EXPECT_EQ(ImportRun::newKey(), readFile(chosen)) << "the chosen file is gone or changed";
+        // The lock goes with the import, unless the chosen file was at its name.
+        EXPECT_EQ(std::wstring(name) == L"ZIVORoot.key.lock", exists(lock));
+    }
+}
+
+// A component holds the root key open, sharing reading and writing, and
+// writes its own bytes back every millisecond, as one saving its key
+// would: the key cannot be put in place, and the user is told the file is
+// in use; the root key holds the old key, as the message says.
+TEST(KeyImportSafety, ARootKeyThatAnotherProgramKeepsRewritingIsReportedInUse)
+{
+    ImportRun run(L"rewritten");
+    Holder holder(run.rootKey(), FILE_SHARE_READ | FILE_SHARE_WRITE, GENERIC_READ | GENERIC_WRITE);
+    ASSERT_TRUE(holder.holds());
+    std::atomic<bool> stop{false};
+    std::thread rewriter([&] {
+        const std::string old = ImportRun::oldKey();
+        while (!stop) {
+            LARGE_INTEGER start{};
+            SetFilePointerEx(holder.get(), start, nullptr, FILE_BEGIN);
+            DWORD written = 0;
+            WriteFile(holder.get(), old.data(), static_cast<DWORD>(old.size()), &written, nullptr);
+            SetEndOfFile(holder.get());
+            Sleep(1);
+        }
+    });
+    HWND dlg = run.open();
+    if (dlg) importConfirmed(run, dlg);
+    const std::wstring shown = dlg ? answer(run, IDOK) : L"";
+    stop = true;
+    rewriter.join();
+    holder.release();
+    ASSERT_NE(nullptr, dlg);
+    EXPECT_EQ(systemText(ERROR_SHARING_VIOLATION), shown);
+    EXPECT_EQ(0, run.exitCode());
+    EXPECT_EQ(ImportRun::oldKey(), readFile(run.rootKey()));
+    for (const std::wstring& name : run.backups()) EXPECT_EQ(ImportRun::oldKey(), readFile(run.path(L"roaming\\ZIVO\\" + name)));
+}
+
+// The program is ended at random moments of the backup and replacement:
+// after each kill a whole key, the old one or the new one, is at the root
+// key's name, and the next import still goes through.
+TEST(KeyImportSafety, AKillDuringTheReplacementAlwaysLeavesAKeyAtItsName)
+{
+    ImportRun run(L"killed");
+    std::minstd_rand random(GetTickCount());
+    int killedMidway = 0;
+    for (int round = 0; round < 60; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const Warned warned = openToWarning(run);
+        ASSERT_NE(nullptr, warned.warning);
+        driver::click(warned.warning, IDOK);
+        // The moment of the kill: anywhere in the few milliseconds the
+        // backup and the replacement take.
+        Sleep(random() % 12);
+        const bool stillRunning = run.running();
+        run.kill();
+        if (stillRunning) ++killedMidway;
+        const std::string root = readFile(run.rootKey());
+        ASSERT_TRUE(root == ImportRun::oldKey() || root == ImportRun::newKey()) << "no whole key at the root key's name";
+        ASSERT_TRUE(writeFile(run.rootKey(), ImportRun::oldKey()));
+    }
+    EXPECT_GT(killedMidway, 0);
+    importsTheNewKey(run);
+}
+
+// Runs as its own test while tests/keyimport/with-log-race.sh swaps the
+// log's default folder for a link to another user's folder, where log.txt
+// links to this user's root key: whatever the log does, the root key and
+// every backup are whole keys, at both destinations that write to a file.
+TEST(KeyImportLogRace, TheRootKeyAndItsBackupsAreAlwaysWholeKeys)
+{
+    const std::wstring keys = L"C:\\kit-log-race\\roaming\\ZIVO";
+    ASSERT_TRUE(isDirectory(keys)) << "with-log-race.sh has not run";
+    for (const char* destination : {"2", "3"}) {
+        for (int round = 0; round < 100; ++round) {
+            SCOPED_TRACE(std::string("Destination=") + destination + ", round " + std::to_string(round));
+            ASSERT_TRUE(writeFile(keys + L"\\ZIVORoot.key", ImportRun::oldKey()));
+            ImportRun run(L"lograce");
+            run.setLog(std::string("[LOG]\nDestination=") + destination + "\nLevel=3\nFlush=1\n");
+            HWND dlg = run.open(kCaptionEn, {{L"APPDATA", L"C:\\kit-log-race\\roaming"}});
+            ASSERT_NE(nullptr, dlg);
+            importConfirmed(run, dlg);
+            EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+            EXPECT_EQ(0, run.exitCode());
+            ASSERT_EQ(ImportRun::newKey(), readFile(keys + L"\\ZIVORoot.key"));
+            for (const std::wstring& name : ImportRun::filesIn(keys, L"ZIVORoot.key *")) {
+                ASSERT_EQ(ImportRun::oldKey(), readFile(keys + L"\\" + name)) << narrow(name);
+                DeleteFileW((keys + L"\\" + name).c_str());
+            }
+        }
+    }
+}
+
+// Runs as its own test while tests/support/with-second-letter.sh has Q:
+// name C:\kit-letter, as a substituted drive would: the root key and the
+// log there, reached by either name, import and are written, and nothing
+// is left beside the root key.
+TEST(KeyImportSecondLetter, ARootKeyAndALogOnASubstitutedDriveWork)
+{
+    ASSERT_TRUE(isDirectory(L"Q:\\")) << "with-second-letter.sh has not run";
+    for (const wchar_t* appData : {L"Q:\\roaming", L"C:\\kit-letter\\roaming"}) {
+        SCOPED_TRACE(narrow(appData));
+        ImportRun run(L"letter");
+        const std::wstring keys = std::wstring(appData) + L"\\ZIVO";
+        ASSERT_TRUE(makeDirs(keys));
+        ASSERT_TRUE(writeFile(keys + L"\\ZIVORoot.key", ImportRun::oldKey()));
+        run.setLog("[LOG]\nDestination=2\nLevel=3\nLogFile=Q:\\log\\log.txt\n");
+        HWND dlg = run.open(kCaptionEn, {{L"APPDATA", appData}});
+        ASSERT_NE(nullptr, dlg);
+        importConfirmed(run, dlg);
+        EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+        EXPECT_EQ(0, run.exitCode());
+        EXPECT_EQ(ImportRun::newKey(), readFile(keys + L"\\ZIVORoot.key"));
+        const auto left = ImportRun::filesIn(keys, L"*");
+        EXPECT_EQ(2u, left.size()) << "the root key and its backup, nothing else";
+        for (const std::wstring& name : left) EXPECT_TRUE(name == L"ZIVORoot.key" || isBackupName(name)) << narrow(name);
+        EXPECT_NE(std::string::npos, readFile(L"C:\\kit-letter\\log\\log.txt").find("strRootKeyPath")) << "no log";
+        removeTree(L"C:\\kit-letter\\roaming");
+        removeTree(L"C:\\kit-letter\\log");
     }
 }
 
