@@ -3,11 +3,13 @@
 #include <psapi.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <initializer_list>
 #include <vector>
 
 #include "FixedText.h"
+#include "OutsideValues.h"
 #include "SetupConstants.h"
 #include "UniqueHandle.h"
 
@@ -113,13 +115,31 @@ BOOL CALLBACK noteTrayWindow(HWND window, LPARAM found)
     return TRUE;
 }
 
-// The tray program is asked first, so it can put its things away. A window
-// that does not answer in time, or hangs, is passed over; all of them
-// together wait at most kTrayAnswerMs.
+// Whether the window's program is the install folder's tray program.
+bool isInstalledTray(HWND window, const wchar_t* installedTray)
+{
+    DWORD id = 0;
+    (void)GetWindowThreadProcessId(window, &id);
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+    wchar_t image[MAX_PATH];
+    return installedTray[0] != L'\0' && process && processImagePath(process.get(), image) &&
+           CompareStringOrdinal(image, -1, installedTray, -1, TRUE) == CSTR_EQUAL;
+}
+
+// The tray program is asked first, so it can put its things away: the
+// install folder's own tray before any other program of that name, which
+// could otherwise use up the time. A window that does not answer in time,
+// or hangs, is passed over; all of them together wait at most kTrayAnswerMs.
 void closeTrayWindows()
 {
     std::vector<HWND> windows;
     (void)EnumWindows(noteTrayWindow, reinterpret_cast<LPARAM>(&windows));
+    wchar_t folder[kRegistryTextChars];
+    wchar_t installedTray[MAX_PATH] = {};
+    if (readInstallFolder(folder) != PathValue::Usable || !joinText(installedTray, static_cast<const wchar_t*>(folder), EXE_TRAY))
+        installedTray[0] = L'\0';
+    (void)std::stable_partition(windows.begin(), windows.end(),
+                                [&](HWND window) { return isInstalledTray(window, installedTray); });
     const ULONGLONG deadline = GetTickCount64() + kTrayAnswerMs;
     for (HWND window : windows) {
         const DWORD left = msLeft(deadline);

@@ -6,15 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "Deletion.h"
 #include "SweepupConstants.h"
 
 namespace {
-
-// FileDispositionInfoEx and its flags (Windows 10 1709 and later), named
-// here: the kit builds for older Windows too.
-const auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
-const DWORD kDispositionDelete = 0x1;
-const DWORD kDispositionPosixSemantics = 0x2;
 
 // Written out a block at a time: a preview of thousands of files should
 // not cost a system call a line.
@@ -93,19 +88,16 @@ bool isRootKeyFile(const wchar_t* path)
     return name[chars] == L'\0' || name[chars] == L' '; // the key, or one of its backups
 }
 
+// Through the one deletion of the file-identity layer; the volume's
+// refusal of POSIX semantics is remembered by the caller's folder.
 bool markForDeletion(HANDLE object, bool& posixRefused)
 {
-    if (!posixRefused) {
-        DWORD flags = kDispositionDelete | kDispositionPosixSemantics;
-        if (SetFileInformationByHandle(object, kDispositionInfoEx, &flags, sizeof(flags))) return true;
-        const DWORD error = GetLastError();
-        if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION)
-            return false; // read-only, or a folder not empty: the classic way refuses it too
-        posixRefused = true;
-    }
-    FILE_DISPOSITION_INFO disposition = {};
-    disposition.DeleteFile = TRUE;
-    return SetFileInformationByHandle(object, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+    DeletionWays ways;
+    ways.posixRefused = posixRefused;
+    ways.ignoreReadOnlyRefused = true; // attributes are reset first here
+    const bool marked = ::markForDeletion(object, ways);
+    posixRefused = ways.posixRefused;
+    return marked;
 }
 
 std::wstring number(unsigned value)

@@ -6,7 +6,10 @@
 #include <string>
 
 #include "CleanupActs.h"
+#include "FileIdentity.h"
 #include "FixedText.h"
+#include "PathForms.h"
+#include "WinError.h"
 
 namespace {
 
@@ -24,11 +27,6 @@ const DWORD kUnknownAttributes = INVALID_FILE_ATTRIBUTES;
 bool isReparsePoint(DWORD attributes)
 {
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-bool isSeparator(wchar_t c)
-{
-    return c == L'\\' || c == L'/';
 }
 
 // Attributes and link count by handle, without the volume's serial number
@@ -50,41 +48,37 @@ bool linkCountOf(HANDLE object, DWORD& links)
     return true;
 }
 
-// True when the open object's final path, links resolved, is `expected`
-// (compared without regard to case).
-bool hasFinalPath(HANDLE object, const wchar_t* expected)
+// True when the open entry's final path, links resolved, is the held
+// folder's own final path plus the entry's name: like with like, so a
+// substituted or mapped drive, a share or a volume mounted in a folder
+// names both the same way.
+bool isEntryOf(HANDLE entry, const std::wstring& folderFinal, const wchar_t* name, std::size_t nameChars)
 {
-    wchar_t final[kEntryPathChars];
-    const DWORD chars = GetFinalPathNameByHandleW(object, final, kEntryPathChars, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (chars == 0 || chars >= kEntryPathChars) return false;
-    // "\\?\C:\..." or "\\?\UNC\server\share\...", compared in plain form.
-    if (wcsncmp(final, L"\\\\?\\UNC\\", 8) == 0)
-        return wcsncmp(expected, L"\\\\", 2) == 0 &&
-               CompareStringOrdinal(final + 8, -1, expected + 2, -1, TRUE) == CSTR_EQUAL;
-    const wchar_t* plain = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
-    return CompareStringOrdinal(plain, -1, expected, -1, TRUE) == CSTR_EQUAL;
+    std::wstring final;
+    if (!finalPathOf(entry, final)) return false;
+    std::wstring expected = folderFinal;
+    if (!expected.empty() && expected.back() != L'\\') expected += L'\\';
+    expected.append(name, nameChars);
+    return CompareStringOrdinal(final.c_str(), static_cast<int>(final.size()), expected.c_str(),
+                                static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Why the object at `path` is not a folder there as itself (not a link,
-// and with `path` as its final path); null when it is.
-const wchar_t* whyNotFolderItself(HANDLE folder, const wchar_t* path)
+// Why a folder could not be held as itself; null when it was.
+const wchar_t* reasonForRefusal(const Opened& folder)
 {
-    DWORD attributes = 0;
-    if (!attributesOf(folder, attributes)) return reasonForError(GetLastError());
-    if (isReparsePoint(attributes)) return REASON_LINK;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return REASON_NOT_FOLDER;
-    return hasFinalPath(folder, path) ? nullptr : REASON_LINK_IN_PATH;
-}
-
-bool isMissing(DWORD error)
-{
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-bool sameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
-{
-    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-           a.nFileIndexLow == b.nFileIndexLow;
+    switch (folder.refusal) {
+    case Refusal::None:
+    case Refusal::Missing:
+        return nullptr;
+    case Refusal::Link:
+        return REASON_LINK;
+    case Refusal::LinkInPath:
+        return REASON_LINK_IN_PATH;
+    case Refusal::NotFolder:
+        return REASON_NOT_FOLDER;
+    default:
+        return reasonForError(folder.error);
+    }
 }
 
 // Opens an entry of the held folder by its name, relative to the folder's
@@ -145,20 +139,27 @@ HeldFolder::HeldFolder(const wchar_t* path, FolderUse use)
         keepItem(path, REASON_PATH_TOO_LONG);
         return;
     }
-    if (use == FolderUse::SweepAndRemove) {
-        m_handle.reset(CreateFileW(m_path, kFolderAccess | DELETE, kShareHeld, nullptr, OPEN_EXISTING, kFolderFlags, nullptr));
-        m_canDelete = static_cast<bool>(m_handle);
+    hold(use == FolderUse::SweepAndRemove);
+}
+
+bool HeldFolder::hold(bool withDelete)
+{
+    // Walked from its root, each part as itself (the file-identity layer).
+    Opened folder;
+    if (withDelete) {
+        folder = openFolder(m_path, kFolderAccess | DELETE, kShareHeld);
+        m_canDelete = static_cast<bool>(folder);
     }
-    if (!m_handle) m_handle.reset(CreateFileW(m_path, kFolderAccess, kShareHeld, nullptr, OPEN_EXISTING, kFolderFlags, nullptr));
-    if (!m_handle) {
-        const DWORD error = GetLastError();
-        if (!isMissing(error)) keepItem(m_path, reasonForError(error)); // nothing there: nothing to keep
-        return;
+    if (!folder && (!withDelete || folder.refusal == Refusal::Failed))
+        folder = openFolder(m_path, kFolderAccess, kShareHeld);
+    if (!folder) {
+        if (const wchar_t* reason = reasonForRefusal(folder)) keepItem(m_path, reason); // nothing there: nothing to keep
+        return false;
     }
-    if (const wchar_t* reason = whyNotFolderItself(m_handle.get(), m_path)) {
-        keepItem(m_path, reason);
-        m_handle.reset();
-    }
+    m_final = folder.finalPath;
+    m_identity = folder.identity;
+    m_handle.reset(folder.handle.release());
+    return true;
 }
 
 bool HeldFolder::entryPath(const wchar_t* name, std::size_t nameChars, wchar_t (&path)[kEntryPathChars]) const
@@ -210,7 +211,7 @@ void HeldFolder::resetSubfolder(const wchar_t* name, std::size_t nameChars)
     if (!entryPath(name, nameChars, expected)) return;
     const UniqueHandle subfolder =
         openEntry(m_handle.get(), name, nameChars, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_DIRECTORY_FILE);
-    if (subfolder && hasFinalPath(subfolder.get(), expected)) (void)resetAttributes(subfolder.get());
+    if (subfolder && isEntryOf(subfolder.get(), m_final, name, nameChars)) (void)resetAttributes(subfolder.get());
 }
 
 void HeldFolder::removeFile(const wchar_t* name, AttributeReset reset)
@@ -238,10 +239,10 @@ bool HeldFolder::removeFile(const wchar_t* name, std::size_t nameChars, Attribut
     UniqueHandle file = openEntry(m_handle.get(), name, nameChars, deleteAccess | (mustReset ? FILE_WRITE_ATTRIBUTES : 0),
                                   FILE_NON_DIRECTORY_FILE, &error);
     if (!file) {
-        if (!isMissing(error)) keepItem(expected, reasonForError(error));
+        if (!isMissingError(error)) keepItem(expected, reasonForError(error));
         return false;
     }
-    if (!hasFinalPath(file.get(), expected)) {
+    if (!isEntryOf(file.get(), m_final, name, nameChars)) {
         keepItem(expected, REASON_LINK);
         return false;
     }
@@ -257,7 +258,7 @@ bool HeldFolder::removeFile(const wchar_t* name, std::size_t nameChars, Attribut
             // Opened again with the right to reset them, and checked again.
             file = openEntry(m_handle.get(), name, nameChars, deleteAccess | FILE_WRITE_ATTRIBUTES, FILE_NON_DIRECTORY_FILE,
                              &error);
-            if (!file || !hasFinalPath(file.get(), expected) || !attributesOf(file.get(), attributes)) {
+            if (!file || !isEntryOf(file.get(), m_final, name, nameChars) || !attributesOf(file.get(), attributes)) {
                 keepItem(expected, file ? REASON_LINK : reasonForError(error));
                 return false;
             }
@@ -289,21 +290,11 @@ void HeldFolder::remove()
         // program included, can open the folder with DELETE. Opened again,
         // it is removed only as the same folder, still itself at its path.
         // It is empty by then, or its removal is refused anyway.
-        BY_HANDLE_FILE_INFORMATION held = {};
-        const bool known = GetFileInformationByHandle(m_handle.get(), &held) != FALSE;
+        const FileIdentity held = m_identity;
         m_handle.reset();
-        if (!known) return;
-        m_handle.reset(CreateFileW(m_path, kFolderAccess | DELETE, kShareHeld, nullptr, OPEN_EXISTING, kFolderFlags, nullptr));
-        if (!m_handle) {
-            keepItem(m_path, reasonForError(GetLastError()));
-            return;
-        }
-        BY_HANDLE_FILE_INFORMATION again = {};
-        const wchar_t* reason = whyNotFolderItself(m_handle.get(), m_path);
-        if (!reason && (!GetFileInformationByHandle(m_handle.get(), &again) || !sameFile(held, again)))
-            reason = REASON_LINK_IN_PATH; // another folder in its place meanwhile
-        if (reason) {
-            keepItem(m_path, reason);
+        if (!hold(true)) return;
+        if (!sameIdentity(held, m_identity)) {
+            keepItem(m_path, REASON_LINK_IN_PATH); // another folder in its place meanwhile
             m_handle.reset();
             return;
         }

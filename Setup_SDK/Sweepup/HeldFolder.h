@@ -9,6 +9,9 @@
 
 #include <cstddef>
 
+#include <string>
+
+#include "FileIdentity.h"
 #include "UniqueHandle.h"
 
 // Whether a file's attributes are reset to normal before it is deleted, so
@@ -56,12 +59,17 @@ private:
     // An entry that stays, and keeps the folder: listed by the preview.
     void keepEntry(const wchar_t* name, std::size_t nameChars, const wchar_t* reason);
     bool entryPath(const wchar_t* name, std::size_t nameChars, wchar_t (&path)[1024]) const;
+    // Opens the folder at m_path through the file-identity layer; false,
+    // with the reason it stays listed, when it is not a folder there as itself.
+    bool hold(bool withDelete);
 
     UniqueFileHandle m_handle;
     bool m_canDelete = false;
     bool m_posixRefused = false; // POSIX deletion refused on this folder's volume
     int m_keptInside = 0;        // entries that stay, so the folder does too
     wchar_t m_path[MAX_PATH] = {};
+    std::wstring m_final;    // the system's name for the held folder
+    FileIdentity m_identity; // which folder it is
 };
 
 // Deletes the file at `path` through its folder, held as above.

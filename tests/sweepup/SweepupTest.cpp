@@ -684,3 +684,36 @@ TEST(SweepupLinksPublic, NothingBehindALinkedPublicFolderIsTouched)
     EXPECT_TRUE(exists(victim + L"\\shared.txt"));
     EXPECT_TRUE(exists(victim + L"\\ZIVOlogs\\canary.txt"));
 }
+
+// Runs as its own test while tests/support/with-second-letter.sh has Q:
+// name C:\kit-letter and R: name C:\users, as substituted drives would:
+// a profile on Q:, a profile and the public folders under C:\users, all
+// named by their letters in the system's final paths, are listed by the
+// preview and swept.
+TEST(SweepupSecondLetter, ProfilesAndPublicFoldersBehindASecondLetterAreSwept)
+{
+    ASSERT_TRUE(isDirectory(L"Q:\\")) << "with-second-letter.sh has not run";
+    Machine machine(L"letter");
+    const std::wstring onLetter = L"Q:\\alice\\AppData\\Roaming\\ZIVO";
+    const std::wstring underUsers = L"C:\\users\\kit-letter-bob\\AppData\\Roaming\\ZIVO";
+    for (const std::wstring& data : {onLetter, underUsers}) {
+        makeDirs(data);
+        makeFile(data + L"\\ZIVORoot.key");
+    }
+    machine.addProfileText(L"S-1-5-21-9101", REG_SZ, L"Q:\\alice");
+    machine.addProfileText(L"S-1-5-21-9102", REG_SZ, L"C:\\users\\kit-letter-bob");
+    makeFile(kPublicLogs + L"\\today.log");
+    makeFile(kPublic + L"\\shared.dat");
+
+    const std::vector<std::string> listed = machine.preview();
+    for (const std::wstring& data : {onLetter, underUsers, kPublicLogs, kPublic})
+        EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "remove\t" + narrow(data))) << narrow(data);
+    ASSERT_FALSE(listed.empty());
+    EXPECT_NE(std::string::npos, listed.back().find("Q:\\alice")) << listed.back();
+    EXPECT_NE(std::string::npos, listed.back().find("C:\\users\\kit-letter-bob")) << listed.back();
+    EXPECT_NE(std::string::npos, listed.back().find("; 0 items kept")) << listed.back();
+
+    machine.sweep(L"/Uninstall");
+    for (const std::wstring& data : {onLetter, underUsers, kPublicLogs, kPublic}) EXPECT_FALSE(exists(data)) << narrow(data);
+    removeTree(L"C:\\users\\kit-letter-bob");
+}
