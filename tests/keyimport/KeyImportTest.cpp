@@ -327,6 +327,18 @@ void importConfirmed(ImportRun& run, HWND dlg, Where where = {})
     EXPECT_NE(std::wstring::npos, answer(run, IDOK).find(L"Do you want to continue?"));
 }
 
+// One import confirmed and reported done, for the user whose roaming
+// folder is `appData`.
+void importReportedDone(ImportRun& run, const std::wstring& appData, Where where = {})
+{
+    const ::testing::ScopedTrace trace(where.file, where.line, "importReportedDone");
+    HWND dlg = run.open(kCaptionEn, {{L"APPDATA", appData}});
+    ASSERT_NE(nullptr, dlg);
+    importConfirmed(run, dlg);
+    EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
+    EXPECT_EQ(0, run.exitCode());
+}
+
 // One whole import of the new key, from the dialog opening to the root key
 // holding it.
 void importsTheNewKey(ImportRun& run, Where where = {})
@@ -797,11 +809,7 @@ TEST(KeyImportLogLinks, NoLogIsWrittenThroughALink)
     const std::wstring noKeyYet = L"C:\\kit-log-links\\roaming2\\ZIVO";
     ImportRun run(L"loglinks");
     run.setLog("[LOG]\nDestination=2\nLevel=3\nLogFile=C:\\Users\\Public\\Halvern\\ZIVO\\Log3\\log.txt\n");
-    HWND dlg = run.open(kCaptionEn, {{L"APPDATA", L"C:\\kit-log-links\\roaming2"}});
-    ASSERT_NE(nullptr, dlg);
-    importConfirmed(run, dlg);
-    EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
-    EXPECT_EQ(0, run.exitCode());
+    importReportedDone(run, L"C:\\kit-log-links\\roaming2");
     EXPECT_EQ(ImportRun::newKey(), readFile(noKeyYet + L"\\ZIVORoot.key"));
     EXPECT_EQ(std::vector<std::wstring>{L"ZIVORoot.key"}, ImportRun::filesIn(noKeyYet, L"*"));
 }
@@ -1038,11 +1046,7 @@ TEST(KeyImportLogRace, TheRootKeyAndItsBackupsAreAlwaysWholeKeys)
             ASSERT_TRUE(writeFile(keys + L"\\ZIVORoot.key", ImportRun::oldKey()));
             ImportRun run(L"lograce");
             run.setLog(std::string("[LOG]\nDestination=") + destination + "\nLevel=3\nFlush=1\n");
-            HWND dlg = run.open(kCaptionEn, {{L"APPDATA", L"C:\\kit-log-race\\roaming"}});
-            ASSERT_NE(nullptr, dlg);
-            importConfirmed(run, dlg);
-            EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
-            EXPECT_EQ(0, run.exitCode());
+            importReportedDone(run, L"C:\\kit-log-race\\roaming");
             ASSERT_EQ(ImportRun::newKey(), readFile(keys + L"\\ZIVORoot.key"));
             for (const std::wstring& name : ImportRun::filesIn(keys, L"ZIVORoot.key *")) {
                 ASSERT_EQ(ImportRun::oldKey(), readFile(keys + L"\\" + name)) << narrow(name);
@@ -1066,11 +1070,7 @@ TEST(KeyImportSecondLetter, ARootKeyAndALogOnASubstitutedDriveWork)
         ASSERT_TRUE(makeDirs(keys));
         ASSERT_TRUE(writeFile(keys + L"\\ZIVORoot.key", ImportRun::oldKey()));
         run.setLog("[LOG]\nDestination=2\nLevel=3\nLogFile=Q:\\log\\log.txt\n");
-        HWND dlg = run.open(kCaptionEn, {{L"APPDATA", appData}});
-        ASSERT_NE(nullptr, dlg);
-        importConfirmed(run, dlg);
-        EXPECT_EQ(L"Import key successfully!", answer(run, IDOK));
-        EXPECT_EQ(0, run.exitCode());
+        importReportedDone(run, appData);
         EXPECT_EQ(ImportRun::newKey(), readFile(keys + L"\\ZIVORoot.key"));
         const auto left = ImportRun::filesIn(keys, L"*");
         EXPECT_EQ(2u, left.size()) << "the root key and its backup, nothing else";

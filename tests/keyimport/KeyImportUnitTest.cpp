@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <regex>
 #include <thread>
@@ -12,6 +13,9 @@
 #include "UnitStrings.h"
 #include "ZIVOCommon.h"
 #include "KeyCheck.h"
+#include "LinkTrust.h"
+// After windows.h, which the kit headers bring.
+#include <sddl.h>
 #include "PathForms.h"
 #include "RootKeyFile.h"
 #include "ZIVOEncryptKeyImport.h"
@@ -234,4 +238,89 @@ TEST(KeyLibrary, PipesAndDevicesAreNoKeyFilesAndAreNotRead)
         EXPECT_EQ(0, answered->load()) << narrow(path);
     }
     CloseHandle(pipe);
+}
+
+namespace {
+
+// Reparse data laid out as Microsoft documents REPARSE_DATA_BUFFER: the tag,
+// the data length, then for mount points and symbolic links the offsets
+// and lengths of the substitute and print names (a symbolic link adds its
+// flags), then the names.
+std::vector<BYTE> reparseData(ULONG tag, const std::wstring& substitute, bool symbolicLink = false)
+{
+    const std::size_t header = 8 + 8 + (symbolicLink ? 4 : 0);
+    std::vector<BYTE> data(header + (substitute.size() + 1) * 2 * 2, 0);
+    const USHORT nameBytes = static_cast<USHORT>(substitute.size() * 2);
+    const auto put16 = [&](std::size_t at, USHORT v) { memcpy(&data[at], &v, 2); };
+    memcpy(&data[0], &tag, 4);
+    put16(4, static_cast<USHORT>(data.size() - 8));
+    put16(8, 0);                                        // SubstituteNameOffset
+    put16(10, nameBytes);                               // SubstituteNameLength
+    put16(12, static_cast<USHORT>(nameBytes + 2));      // PrintNameOffset
+    put16(14, nameBytes);                               // PrintNameLength
+    memcpy(&data[header], substitute.data(), nameBytes);
+    memcpy(&data[header + nameBytes + 2], substitute.data(), nameBytes);
+    return data;
+}
+
+} // namespace
+
+// Wine makes no mount points, junctions or object-manager links: the links
+// a walk meets on Windows are judged here, from their reparse data and
+// their security, as the walk reads them.
+TEST(FileIdentity, ReparseDataIsClassifiedAsLaidOut)
+{
+    const std::wstring volume = L"\\??\\Volume{0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9}\\";
+    struct Row {
+        const char* what;
+        std::vector<BYTE> data;
+        ReparseKind kind;
+    };
+    const Row rows[] = {
+        {"a volume mounted in a folder", reparseData(0xA0000003, volume), ReparseKind::VolumeMount},
+        {"a junction to a folder of a volume", reparseData(0xA0000003, volume + L"Users"), ReparseKind::Link},
+        {"a junction to a drive's folder", reparseData(0xA0000003, L"\\??\\C:\\Users\\bob"), ReparseKind::Link},
+        {"a junction to a volume without its backslash", reparseData(0xA0000003, volume.substr(0, volume.size() - 1)),
+         ReparseKind::Link},
+        {"a symbolic link", reparseData(0xA000000C, volume, true), ReparseKind::Link},
+        {"a deduplicated file", reparseData(0x80000013, L""), ReparseKind::NotALink},
+        {"a cloud file", reparseData(0x9000001A, L""), ReparseKind::NotALink},
+    };
+    for (const Row& row : rows) EXPECT_EQ(row.kind, classifyReparseData(row.data.data(), row.data.size())) << row.what;
+    std::vector<BYTE> cut = reparseData(0xA0000003, volume);
+    cut.resize(20);
+    EXPECT_EQ(ReparseKind::Link, classifyReparseData(cut.data(), cut.size())) << "data shorter than it says";
+}
+
+TEST(FileIdentity, OnlyLinksThatTheMachineAloneCanChangeArePassed)
+{
+    struct Row {
+        const wchar_t* sddl;
+        bool holdingFolder;
+        bool machineOnly;
+    };
+    const Row rows[] = {
+        // Users may read and traverse; only SYSTEM, Administrators and TrustedInstaller change.
+        {L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", false, true},
+        {L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:(A;;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)(A;;0x1200a9;;;WD)", false, true},
+        // Owned by a user, or writable by one.
+        {L"O:BUD:(A;;FA;;;SY)(A;;FA;;;BA)", false, false},
+        {L"O:BAD:(A;;FA;;;SY)(A;;0x1301bf;;;AU)", false, false},
+        {L"O:BAD:(A;;0x10000;;;BU)", false, false}, // DELETE
+        // No access list grants everyone everything.
+        {L"O:BA", false, false},
+        // A folder where users may add entries (C:\ lets them make folders)
+        // but delete none: nobody replaces the link in it.
+        {L"O:SYD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200af;;;AU)", true, true},
+        {L"O:SYD:(A;;FA;;;SY)(A;;0x40;;;BU)", true, false},
+        // What passes only to children (CREATOR OWNER's full control) is not the folder's own.
+        {L"O:SYD:(A;;FA;;;SY)(A;OICIIO;GA;;;CO)", true, true},
+    };
+    for (const Row& row : rows) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(row.sddl, SDDL_REVISION_1, &descriptor, nullptr))
+            << narrow(row.sddl);
+        EXPECT_EQ(row.machineOnly, isMachineOnly(descriptor, row.holdingFolder)) << narrow(row.sddl);
+        LocalFree(descriptor);
+    }
 }
