@@ -18,10 +18,9 @@ const std::size_t kFlushChars = std::size_t{16} * 1024;
 struct Preview {
     bool on = false;
     std::set<std::wstring> listed;  // upper case: each path once
-    std::set<std::wstring> removed; // upper case: folders listed as removed
     std::wstring pending;
-    std::wstring profile;
-    std::vector<std::wstring> rootKeyProfiles;
+    std::vector<std::wstring> rootKeyProfiles; // whose root key files would go now
+    std::vector<std::wstring> heldKeyProfiles; // whose are held open, and go once their program stops
     unsigned files = 0, folders = 0, values = 0, kept = 0;
 };
 
@@ -71,33 +70,11 @@ std::wstring upperCase(const std::wstring& path)
     return key;
 }
 
-// True the first time a path is listed.
-bool firstListing(const std::wstring& path)
+// True the first time a path is listed; names in a case-sensitive folder
+// are told apart by letter case.
+bool firstListing(const std::wstring& path, bool caseSensitive = false)
 {
-    return preview().listed.insert(upperCase(path)).second;
-}
-
-bool isRootKeyFile(const wchar_t* path)
-{
-    const wchar_t* slash = wcsrchr(path, L'\\');
-    const wchar_t* name = slash ? slash + 1 : path;
-    const std::size_t chars = wcslen(FILE_ROOT_KEY);
-    if (CompareStringOrdinal(name, static_cast<int>(std::min(wcslen(name), chars)), FILE_ROOT_KEY,
-                             static_cast<int>(chars), TRUE) != CSTR_EQUAL)
-        return false;
-    return name[chars] == L'\0' || name[chars] == L' '; // the key, or one of its backups
-}
-
-// Through the one deletion of the file-identity layer; the volume's
-// refusal of POSIX semantics is remembered by the caller's folder.
-bool markForDeletion(HANDLE object, bool& posixRefused)
-{
-    DeletionWays ways;
-    ways.posixRefused = posixRefused;
-    ways.ignoreReadOnlyRefused = true; // attributes are reset first here
-    const bool marked = ::markForDeletion(object, ways);
-    posixRefused = ways.posixRefused;
-    return marked;
+    return preview().listed.insert(caseSensitive ? path : upperCase(path)).second;
 }
 
 std::wstring number(unsigned value)
@@ -127,41 +104,40 @@ bool resetAttributes(HANDLE object)
     return SetFileInformationByHandle(object, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
 }
 
-void deleteHeldFile(HANDLE file, const wchar_t* path, bool& posixRefused)
+bool deleteHeldFile(const FileDeletion& deletion, DeletionWays& ways)
 {
-    if (!isPreview()) {
-        (void)markForDeletion(file, posixRefused); // refused when read-only
-        return;
+    if (isPreview()) {
+        // Deleted once: a later try at the same path finds nothing there.
+        if (!firstListing(deletion.path, deletion.caseSensitive)) return true;
+        writeLine(std::wstring(L"delete\t") + deletion.path);
+        ++preview().files;
+        return true;
     }
-    // Deleted once: a later try at the same path finds nothing there.
-    if (!firstListing(path)) return;
-    writeLine(std::wstring(L"delete\t") + path);
-    ++preview().files;
-    if (!preview().profile.empty() && isRootKeyFile(path)) {
-        std::vector<std::wstring>& profiles = preview().rootKeyProfiles;
-        if (profiles.empty() || profiles.back() != preview().profile) profiles.push_back(preview().profile);
-    }
+    if (!deletion.resetFirst) return markForDeletion(deletion.file, ways, false);
+    // As it is, where the platform offers it: the attributes stay untouched.
+    if (markForDeletion(deletion.file, ways, true)) return true;
+    if (canIgnoreReadOnly(ways)) return false; // refused as it is: in use
+    if (!resetAttributes(deletion.file)) return false;
+    if (markForDeletion(deletion.file, ways, false)) return true;
+    // Still refused (mapped or run by another program): it stays as it was.
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = deletion.attributes;
+    (void)SetFileInformationByHandle(deletion.file, FileBasicInfo, &basic, sizeof(basic));
+    return false;
 }
 
-void removeHeldFolder(HANDLE folder, const wchar_t* path, bool& posixRefused, int keptInside)
+bool removeHeldFolder(HANDLE folder, const wchar_t* path, DeletionWays& ways, int keptInside)
 {
-    if (!isPreview()) {
-        (void)markForDeletion(folder, posixRefused); // refused while anything is left in it
-        return;
-    }
+    if (!isPreview()) return markForDeletion(folder, ways, false); // refused while anything is left in it
     if (keptInside > 0) {
         keepItem(path, REASON_NOT_EMPTY);
-        return;
+        return false;
     }
-    if (!firstListing(path)) return;
-    writeLine(std::wstring(L"remove\t") + path);
-    ++preview().folders;
-    preview().removed.insert(upperCase(path));
-}
-
-bool isListedAsRemoved(const std::wstring& folder)
-{
-    return isPreview() && preview().removed.count(upperCase(folder)) > 0;
+    if (firstListing(path)) {
+        writeLine(std::wstring(L"remove\t") + path);
+        ++preview().folders;
+    }
+    return true;
 }
 
 void deleteRegistryValue(HKEY key, const wchar_t* name, const std::wstring& shownPath)
@@ -198,14 +174,11 @@ const wchar_t* reasonForError(DWORD error)
     }
 }
 
-void beginProfile(const std::wstring& profileFolder)
+void noteProfileKeys(const std::wstring& profileFolder, const SweepOutcome& outcome)
 {
-    preview().profile = profileFolder;
-}
-
-void endProfile()
-{
-    preview().profile.clear();
+    if (!isPreview()) return;
+    if (outcome.rootKeysGo) preview().rootKeyProfiles.push_back(profileFolder);
+    if (outcome.rootKeysHeld) preview().heldKeyProfiles.push_back(profileFolder);
 }
 
 void printSummary()
@@ -214,12 +187,16 @@ void printSummary()
     const Preview& p = preview();
     std::wstring line = L"total\t" + number(p.files) + L" files, " + number(p.folders) + L" folders, " +
                         number(p.values) + L" values to delete; " + number(p.kept) + L" items kept\t";
-    if (p.rootKeyProfiles.empty()) {
-        line += L"no root key files";
-    } else {
-        line += L"root key files of ";
-        for (std::size_t i = 0; i < p.rootKeyProfiles.size(); ++i) line += (i ? L", " : L"") + p.rootKeyProfiles[i];
-    }
+    const auto joined = [](const std::vector<std::wstring>& profiles) {
+        std::wstring text;
+        for (std::size_t i = 0; i < profiles.size(); ++i) text += (i ? L", " : L"") + profiles[i];
+        return text;
+    };
+    if (p.rootKeyProfiles.empty() && p.heldKeyProfiles.empty()) line += L"no root key files";
+    if (!p.rootKeyProfiles.empty()) line += L"root key files of " + joined(p.rootKeyProfiles);
+    if (!p.heldKeyProfiles.empty())
+        line += std::wstring(p.rootKeyProfiles.empty() ? L"" : L"; ") +
+                L"root key files held by a running program, going once it stops, of " + joined(p.heldKeyProfiles);
     writeLine(line);
     flushLines();
 }

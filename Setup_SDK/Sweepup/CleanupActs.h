@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "Deletion.h"
+
 enum class CleanupMode { Delete, Preview };
 
 void setCleanupMode(CleanupMode mode);
@@ -16,30 +18,44 @@ bool isPreview();
 
 // Resets a file's or folder's attributes to normal; the preview leaves them.
 bool resetAttributes(HANDLE object);
-// Deletes a file through its handle (it goes when the handle closes), or
-// lists it as "delete". With POSIX semantics where the volume allows them
-// (`posixRefused` notes that it does not), so a file another program holds
-// with delete sharing leaves its folder at once.
-void deleteHeldFile(HANDLE file, const wchar_t* path, bool& posixRefused);
+
+// One file to delete, opened and checked.
+struct FileDeletion {
+    HANDLE file;
+    const wchar_t* path;
+    DWORD attributes;    // as the file has them now
+    bool resetFirst;     // read-only, hidden or system: reset if the platform cannot delete it as it is
+    bool caseSensitive;  // its folder tells names apart by letter case
+};
+// Deletes the file through its handle (it goes when the handle closes), or
+// lists it as "delete"; true when it goes. Where the platform deletes a
+// read-only file as it is, its attributes are never touched; where they
+// had to be reset and the deletion is still refused (a file mapped or run
+// by another program), they are put back.
+bool deleteHeldFile(const FileDeletion& deletion, DeletionWays& ways);
 // Removes a held folder, which goes when its handle closes and only when
 // nothing is left in it; the preview lists it as "remove" when nothing would
-// be left (`keptInside` is 0), else as kept.
-void removeHeldFolder(HANDLE folder, const wchar_t* path, bool& posixRefused, int keptInside);
+// be left (`keptInside` is 0), else as kept. True when it goes.
+bool removeHeldFolder(HANDLE folder, const wchar_t* path, DeletionWays& ways, int keptInside);
 // Deletes a value of an open key, or lists it by `shownPath` when it exists.
 void deleteRegistryValue(HKEY key, const wchar_t* name, const std::wstring& shownPath);
-// True when the preview has listed the folder as removed: a folder swept
-// after its subfolder then counts it gone, as the cleanup finds it.
-bool isListedAsRemoved(const std::wstring& folder);
 // Something in the way that the cleanup leaves; listed by the preview,
 // once per path.
 void keepItem(const std::wstring& path, const wchar_t* reason);
 // Why an open or a read failed, in plain words.
 const wchar_t* reasonForError(DWORD error);
 
-// The profile whose data is being swept: a root key file listed meanwhile
-// names it in the summary.
-void beginProfile(const std::wstring& profileFolder);
-void endProfile();
+// What one folder's sweep did with the profile's root key files (the key,
+// its backups, staged keys): some went (or would), some are held open by a
+// running program and go once it stops.
+struct SweepOutcome {
+    bool removed = false;
+    bool rootKeysGo = false;
+    bool rootKeysHeld = false;
+};
+// Records whose root key files the sweep of a profile's data took or found
+// held, for the preview's last line.
+void noteProfileKeys(const std::wstring& profileFolder, const SweepOutcome& outcome);
 
 // The preview's last line: what it would delete and keep, and whose root
 // keys would go. Nothing in the cleanup.

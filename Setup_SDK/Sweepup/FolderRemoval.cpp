@@ -10,13 +10,16 @@
 #include "SweepupConstants.h"
 #include "UniqueHandle.h"
 
-void removeFolder(const std::wstring& folder)
+SweepOutcome removeFolder(const std::wstring& folder, const std::wstring& goneSubfolder)
 {
     // Held while its files go, so it cannot be swapped half-way.
-    HeldFolder held(folder.c_str(), FolderUse::SweepAndRemove);
-    if (!held) return;
+    HeldFolder held(folder.c_str(), FolderUse::SweepAndRemove, goneSubfolder);
+    if (!held) return {};
     held.removeFiles();
-    held.remove();
+    const bool removed = held.remove();
+    SweepOutcome outcome = held.outcome();
+    outcome.removed = removed;
+    return outcome;
 }
 
 std::wstring getRoamingDataPath(const std::wstring& identifier)
@@ -58,8 +61,6 @@ void removeRoamingData()
         const std::wstring folder = getRoamingDataPath(name);
         if (folder.empty()) continue;
         // The profile whose root key files go with its data.
-        beginProfile(folder.substr(0, folder.size() - wcslen(DIR_ROAMING_DATA)));
-        removeFolder(folder);
-        endProfile();
+        noteProfileKeys(folder.substr(0, folder.size() - wcslen(DIR_ROAMING_DATA)), removeFolder(folder));
     }
 }

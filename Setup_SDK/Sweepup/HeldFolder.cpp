@@ -6,9 +6,11 @@
 #include <string>
 
 #include "CleanupActs.h"
+#include "Deletion.h"
 #include "FileIdentity.h"
 #include "FixedText.h"
 #include "PathForms.h"
+#include "SweepupConstants.h"
 #include "WinError.h"
 
 namespace {
@@ -29,40 +31,6 @@ bool isReparsePoint(DWORD attributes)
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// Attributes and link count by handle, without the volume's serial number
-// that GetFileInformationByHandle adds: on Wine that one asks the mount
-// manager, at several times the cost of the rest of a file's removal.
-bool attributesOf(HANDLE object, DWORD& attributes)
-{
-    FILE_BASIC_INFO basic = {};
-    if (!GetFileInformationByHandleEx(object, FileBasicInfo, &basic, sizeof(basic))) return false;
-    attributes = basic.FileAttributes;
-    return true;
-}
-
-bool linkCountOf(HANDLE object, DWORD& links)
-{
-    FILE_STANDARD_INFO standard = {};
-    if (!GetFileInformationByHandleEx(object, FileStandardInfo, &standard, sizeof(standard))) return false;
-    links = standard.NumberOfLinks;
-    return true;
-}
-
-// True when the open entry's final path, links resolved, is the held
-// folder's own final path plus the entry's name: like with like, so a
-// substituted or mapped drive, a share or a volume mounted in a folder
-// names both the same way.
-bool isEntryOf(HANDLE entry, const std::wstring& folderFinal, const wchar_t* name, std::size_t nameChars)
-{
-    std::wstring final;
-    if (!finalPathOf(entry, final)) return false;
-    std::wstring expected = folderFinal;
-    if (!expected.empty() && expected.back() != L'\\') expected += L'\\';
-    expected.append(name, nameChars);
-    return CompareStringOrdinal(final.c_str(), static_cast<int>(final.size()), expected.c_str(),
-                                static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
-}
-
 // Why a folder could not be held as itself; null when it was.
 const wchar_t* reasonForRefusal(const Opened& folder)
 {
@@ -81,24 +49,49 @@ const wchar_t* reasonForRefusal(const Opened& folder)
     }
 }
 
-// Opens an entry of the held folder by its name, relative to the folder's
-// handle, as itself: a link there is not followed where the platform can
-// open links as themselves.
-UniqueHandle openEntry(HANDLE folder, const wchar_t* name, std::size_t nameChars, ACCESS_MASK access, ULONG kind,
-                       DWORD* error = nullptr)
+// Opens an entry of the held folder by its name, through the file-identity
+// layer: relative to the folder's handle, as itself, and named as the
+// folder's own entry. Why not, in plain words, when it could not be.
+Opened openHeldEntry(const Opened& folder, const wchar_t* name, std::size_t nameChars, ACCESS_MASK access, bool isFolder)
 {
-    UNICODE_STRING text;
-    text.Buffer = const_cast<PWSTR>(name);
-    text.Length = text.MaximumLength = static_cast<USHORT>(nameChars * sizeof(wchar_t));
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
-    IO_STATUS_BLOCK status = {};
-    HANDLE entry = nullptr;
-    const NTSTATUS result =
-        NtCreateFile(&entry, access | SYNCHRONIZE, &attributes, &status, nullptr, 0, kShareAll, FILE_OPEN,
-                     kind | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    if (error) *error = result >= 0 ? ERROR_SUCCESS : RtlNtStatusToDosError(result);
-    return UniqueHandle(result >= 0 ? entry : nullptr);
+    EntryRequest request;
+    request.access = access;
+    request.folder = isFolder;
+    request.check = EntryCheck::InHeldFolder;
+    return openEntry(folder, std::wstring(name, nameChars), request);
+}
+
+// A root key file of the profile: the key, a backup ("ZIVORoot.key <date>"),
+// or a staged key an import left ("ZIVORoot.key.import...").
+bool isRootKeyName(const wchar_t* name, std::size_t nameChars)
+{
+    static const wchar_t kStaged[] = L".import";
+    const std::size_t keyChars = wcslen(FILE_ROOT_KEY);
+    if (nameChars < keyChars ||
+        CompareStringOrdinal(name, static_cast<int>(keyChars), FILE_ROOT_KEY, static_cast<int>(keyChars), TRUE) != CSTR_EQUAL)
+        return false;
+    if (nameChars == keyChars || name[keyChars] == L' ') return true;
+    const std::size_t stagedChars = wcslen(kStaged);
+    return nameChars >= keyChars + stagedChars &&
+           CompareStringOrdinal(name + keyChars, static_cast<int>(stagedChars), kStaged, static_cast<int>(stagedChars),
+                                TRUE) == CSTR_EQUAL;
+}
+
+bool isInUse(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// FileCaseSensitiveInfo (Windows 10 1803), named here: a folder marked
+// case-sensitive holds names that differ only in letter case.
+const auto kFileCaseSensitiveInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(23);
+const ULONG kCaseSensitiveFolder = 0x1;
+
+bool isCaseSensitive(HANDLE folder)
+{
+    ULONG flags = 0;
+    return GetFileInformationByHandleEx(folder, kFileCaseSensitiveInfo, &flags, sizeof(flags)) &&
+           (flags & kCaseSensitiveFolder);
 }
 
 bool isDotEntry(const wchar_t* name, std::size_t nameChars)
@@ -132,7 +125,8 @@ bool normalisedPath(const wchar_t* path, wchar_t (&normalised)[MAX_PATH])
     return true;
 }
 
-HeldFolder::HeldFolder(const wchar_t* path, FolderUse use)
+HeldFolder::HeldFolder(const wchar_t* path, FolderUse use, const std::wstring& goneSubfolder)
+    : m_goneSubfolder(goneSubfolder)
 {
     if (path[0] == L'\0') return;
     if (!normalisedPath(path, m_path)) {
@@ -145,20 +139,23 @@ HeldFolder::HeldFolder(const wchar_t* path, FolderUse use)
 bool HeldFolder::hold(bool withDelete)
 {
     // Walked from its root, each part as itself (the file-identity layer).
+    // The preview asks and lets go: it holds the folder for its walk only
+    // with full sharing, and never with the right to delete it.
+    const bool preview = isPreview();
+    const DWORD share = preview ? kShareAll : kShareHeld;
     Opened folder;
-    if (withDelete) {
-        folder = openFolder(m_path, kFolderAccess | DELETE, kShareHeld);
+    if (withDelete && !preview) {
+        folder = openFolder(m_path, kFolderAccess | DELETE, share);
         m_canDelete = static_cast<bool>(folder);
     }
-    if (!folder && (!withDelete || folder.refusal == Refusal::Failed))
-        folder = openFolder(m_path, kFolderAccess, kShareHeld);
+    if (!folder && (!withDelete || preview || folder.refusal == Refusal::Failed))
+        folder = openFolder(m_path, preview ? FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE : kFolderAccess, share);
     if (!folder) {
         if (const wchar_t* reason = reasonForRefusal(folder)) keepItem(m_path, reason); // nothing there: nothing to keep
         return false;
     }
-    m_final = folder.finalPath;
-    m_identity = folder.identity;
-    m_handle.reset(folder.handle.release());
+    m_caseSensitive = isCaseSensitive(folder.handle.get());
+    m_folder = std::move(folder);
     return true;
 }
 
@@ -175,9 +172,9 @@ bool HeldFolder::entryPath(const wchar_t* name, std::size_t nameChars, wchar_t (
 
 void HeldFolder::removeFiles()
 {
-    if (!m_handle) return;
+    if (!m_folder) return;
     alignas(LONGLONG) BYTE listing[64 * 1024];
-    while (GetFileInformationByHandleEx(m_handle.get(), FileIdBothDirectoryInfo, listing, sizeof(listing))) {
+    while (GetFileInformationByHandleEx(m_folder.handle.get(), FileIdBothDirectoryInfo, listing, sizeof(listing))) {
         for (const BYTE* at = listing;;) {
             const auto& entry = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
             const std::size_t nameChars = entry.FileNameLength / sizeof(wchar_t);
@@ -200,7 +197,10 @@ void HeldFolder::keepEntry(const wchar_t* name, std::size_t nameChars, const wch
 {
     wchar_t path[kEntryPathChars];
     const bool named = entryPath(name, nameChars, path);
-    if (named && isListedAsRemoved(path)) return; // gone by then: the log folder, before the public one
+    // Gone by then: the log folder, removed before the public one.
+    if (named && !m_goneSubfolder.empty() &&
+        CompareStringOrdinal(path, -1, m_goneSubfolder.c_str(), static_cast<int>(m_goneSubfolder.size()), TRUE) == CSTR_EQUAL)
+        return;
     ++m_keptInside;
     if (named) keepItem(path, reason);
 }
@@ -209,98 +209,83 @@ void HeldFolder::resetSubfolder(const wchar_t* name, std::size_t nameChars)
 {
     wchar_t expected[kEntryPathChars];
     if (!entryPath(name, nameChars, expected)) return;
-    const UniqueHandle subfolder =
-        openEntry(m_handle.get(), name, nameChars, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_DIRECTORY_FILE);
-    if (subfolder && isEntryOf(subfolder.get(), m_final, name, nameChars)) (void)resetAttributes(subfolder.get());
+    if (isPreview()) return; // nothing to change, nothing to ask
+    const Opened subfolder = openHeldEntry(m_folder, name, nameChars, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, true);
+    if (subfolder) (void)resetAttributes(subfolder.handle.get());
 }
 
-void HeldFolder::removeFile(const wchar_t* name, AttributeReset reset)
+bool HeldFolder::removeFile(const wchar_t* name, AttributeReset reset)
 {
-    (void)removeFile(name, wcslen(name), reset, kUnknownAttributes);
+    return removeFile(name, wcslen(name), reset, kUnknownAttributes);
 }
 
-// Where the platform opens a link's target in spite of the request (Wine),
-// the final path shows it, and the entry is left alone. The entry is opened
-// with what deleting it needs; the right to change its attributes only when
-// they must be reset. A file that could not go as it is (read-only, with
-// its attributes not to be reset) is left without a try.
+// The entry is opened through the file-identity layer, with what deleting
+// it needs, and the right to change its attributes only when they may
+// have to be reset. A file that could not go as it is (read-only, with its
+// attributes not to be reset) is left without a try.
 bool HeldFolder::removeFile(const wchar_t* name, std::size_t nameChars, AttributeReset reset, DWORD knownAttributes)
 {
     wchar_t expected[kEntryPathChars];
-    if (!m_handle || nameChars == 0) return false;
+    if (!m_folder || nameChars == 0) return false;
     if (!entryPath(name, nameChars, expected)) {
         keepItem(std::wstring(m_path) + L"\\" + std::wstring(name, nameChars), REASON_PATH_TOO_LONG);
         return false;
     }
+    const bool rootKey = isRootKeyName(name, nameChars);
     const bool mayReset = reset == AttributeReset::SingleLinkOnly;
-    const bool mustReset = mayReset && knownAttributes != kUnknownAttributes && (knownAttributes & kAttributesToReset);
-    const ACCESS_MASK deleteAccess = DELETE | FILE_READ_ATTRIBUTES;
-    DWORD error = ERROR_SUCCESS;
-    UniqueHandle file = openEntry(m_handle.get(), name, nameChars, deleteAccess | (mustReset ? FILE_WRITE_ATTRIBUTES : 0),
-                                  FILE_NON_DIRECTORY_FILE, &error);
+    const bool mightReset = mayReset && (knownAttributes == kUnknownAttributes || (knownAttributes & kAttributesToReset));
+    const Opened file = openHeldEntry(m_folder, name, nameChars,
+                                      DELETE | FILE_READ_ATTRIBUTES | (mightReset ? FILE_WRITE_ATTRIBUTES : 0), false);
     if (!file) {
-        if (!isMissingError(error)) keepItem(expected, reasonForError(error));
+        if (file.refusal == Refusal::Link) {
+            keepItem(expected, REASON_LINK);
+        } else if (file.refusal != Refusal::Missing) {
+            keepItem(expected, reasonForError(file.error));
+            // Held by a running program: it goes once that program stops.
+            if (rootKey && isInUse(file.error)) m_outcome.rootKeysHeld = true;
+        }
         return false;
     }
-    if (!isEntryOf(file.get(), m_final, name, nameChars)) {
-        keepItem(expected, REASON_LINK);
+    const DWORD attributes = file.attributes;
+    if (!mayReset && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        keepItem(expected, REASON_READ_ONLY_SHORTCUT);
         return false;
     }
-    DWORD attributes = knownAttributes;
-    if (attributes == kUnknownAttributes && !attributesOf(file.get(), attributes)) return false;
-    if (!mayReset) {
-        if (attributes & FILE_ATTRIBUTE_READONLY) {
-            keepItem(expected, REASON_READ_ONLY_SHORTCUT);
-            return false;
-        }
-    } else if (attributes & kAttributesToReset) {
-        if (!mustReset) {
-            // Opened again with the right to reset them, and checked again.
-            file = openEntry(m_handle.get(), name, nameChars, deleteAccess | FILE_WRITE_ATTRIBUTES, FILE_NON_DIRECTORY_FILE,
-                             &error);
-            if (!file || !isEntryOf(file.get(), m_final, name, nameChars) || !attributesOf(file.get(), attributes)) {
-                keepItem(expected, file ? REASON_LINK : reasonForError(error));
-                return false;
-            }
-        }
-        // A file with more than one link shares its attributes with a name
-        // elsewhere: it goes only if it can as it is, and read-only it cannot.
-        DWORD links = 0;
-        if (!linkCountOf(file.get(), links)) return false;
-        if (links != 1) {
-            if (attributes & FILE_ATTRIBUTE_READONLY) {
-                keepItem(expected, REASON_READ_ONLY_LINKED);
-                return false;
-            }
-        } else {
-            (void)resetAttributes(file.get());
-        }
+    const bool toReset = mayReset && (attributes & kAttributesToReset);
+    // A file with more than one link shares its attributes with a name
+    // elsewhere: it goes only if it can as it is, and read-only it cannot.
+    if (toReset && file.links != 1 && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        keepItem(expected, REASON_READ_ONLY_LINKED);
+        return false;
     }
-    deleteHeldFile(file.get(), expected, m_posixRefused);
+    const FileDeletion deletion = {file.handle.get(), expected, attributes, toReset && file.links == 1, m_caseSensitive};
+    if (!deleteHeldFile(deletion, m_ways)) return false;
+    if (rootKey) m_outcome.rootKeysGo = true;
     return true;
 }
 
-void HeldFolder::remove()
+bool HeldFolder::remove()
 {
-    if (!m_handle) return;
-    (void)resetAttributes(m_handle.get());
+    if (!m_folder) return false;
+    (void)resetAttributes(m_folder.handle.get());
     if (!m_canDelete) {
         // Held without DELETE while someone else had it open. Let go first:
         // this handle shares no deletion, so while it is open no one, this
         // program included, can open the folder with DELETE. Opened again,
         // it is removed only as the same folder, still itself at its path.
         // It is empty by then, or its removal is refused anyway.
-        const FileIdentity held = m_identity;
-        m_handle.reset();
-        if (!hold(true)) return;
-        if (!sameIdentity(held, m_identity)) {
+        const FileIdentity held = m_folder.identity;
+        m_folder = Opened();
+        if (!hold(true)) return false;
+        if (!sameIdentity(held, m_folder.identity)) {
             keepItem(m_path, REASON_LINK_IN_PATH); // another folder in its place meanwhile
-            m_handle.reset();
-            return;
+            m_folder = Opened();
+            return false;
         }
     }
-    removeHeldFolder(m_handle.get(), m_path, m_posixRefused, m_keptInside);
-    m_handle.reset();
+    const bool removed = removeHeldFolder(m_folder.handle.get(), m_path, m_ways, m_keptInside);
+    m_folder = Opened();
+    return removed;
 }
 
 void deleteFileAt(const wchar_t* path, AttributeReset reset)
@@ -311,5 +296,5 @@ void deleteFileAt(const wchar_t* path, AttributeReset reset)
     if (folderChars == 0 || path[folderChars] == L'\0' || folderChars >= MAX_PATH) return;
     const std::wstring folder(path, folderChars);
     HeldFolder held(folder.c_str(), FolderUse::DeleteInside);
-    held.removeFile(path + folderChars, reset);
+    (void)held.removeFile(path + folderChars, reset);
 }

@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "CleanupActs.h"
+#include "Deletion.h"
 #include "FileIdentity.h"
 #include "UniqueHandle.h"
 
@@ -37,19 +39,24 @@ public:
     // while it is held. A folder to remove is held with DELETE access too,
     // unless someone else has it open without delete sharing (a process
     // standing in it does); its files still go.
-    HeldFolder(const wchar_t* path, FolderUse use);
+    // `goneSubfolder` names a subfolder that a sweep before this one has
+    // removed (the preview finds it still there).
+    HeldFolder(const wchar_t* path, FolderUse use, const std::wstring& goneSubfolder = {});
     HeldFolder(const HeldFolder&) = delete;
     HeldFolder& operator=(const HeldFolder&) = delete;
 
-    explicit operator bool() const { return static_cast<bool>(m_handle); }
+    explicit operator bool() const { return static_cast<bool>(m_folder); }
 
     // Every file directly inside goes; subfolders are not entered and only
     // have their attributes reset.
     void removeFiles();
-    // One file directly inside, by name.
-    void removeFile(const wchar_t* name, AttributeReset reset);
-    // The folder itself, when nothing is left in it. The folder is let go.
-    void remove();
+    // One file directly inside, by name; true when it goes.
+    bool removeFile(const wchar_t* name, AttributeReset reset);
+    // The folder itself, when nothing is left in it; true when it goes. The
+    // folder is let go.
+    bool remove();
+    // What the files that went, or stayed, were.
+    const SweepOutcome& outcome() const { return m_outcome; }
 
 private:
     // `knownAttributes` from a listing, or INVALID_FILE_ATTRIBUTES to read
@@ -63,13 +70,14 @@ private:
     // with the reason it stays listed, when it is not a folder there as itself.
     bool hold(bool withDelete);
 
-    UniqueFileHandle m_handle;
+    Opened m_folder;
+    std::wstring m_goneSubfolder;
     bool m_canDelete = false;
-    bool m_posixRefused = false; // POSIX deletion refused on this folder's volume
-    int m_keptInside = 0;        // entries that stay, so the folder does too
+    bool m_caseSensitive = false; // names that differ only in letter case are other files
+    DeletionWays m_ways;          // what this folder's volume takes
+    int m_keptInside = 0;         // entries that stay, so the folder does too
+    SweepOutcome m_outcome;
     wchar_t m_path[MAX_PATH] = {};
-    std::wstring m_final;    // the system's name for the held folder
-    FileIdentity m_identity; // which folder it is
 };
 
 // Deletes the file at `path` through its folder, held as above.

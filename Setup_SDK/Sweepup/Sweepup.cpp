@@ -47,24 +47,22 @@ void removeAllUsersData()
     if (joinText(folder, static_cast<const wchar_t*>(profile), DIR_SHARED_DATA)) removeFolder(folder);
 }
 
-// A folder on the system drive, when the system drive is known.
-void removeSystemDriveFolder(const wchar_t* relative)
+// A folder on the system drive, when the system drive is known; its path
+// when it went, else empty.
+std::wstring removeSystemDriveFolder(const wchar_t* relative, const std::wstring& goneSubfolder = {})
 {
     wchar_t drive[MAX_PATH];
-    if (!readEnvironment(ENV_SYSTEM_DRIVE, drive)) return;
+    if (!readEnvironment(ENV_SYSTEM_DRIVE, drive)) return {};
     wchar_t folder[MAX_PATH];
-    if (joinText(folder, static_cast<const wchar_t*>(drive), relative)) removeFolder(folder);
+    if (!joinText(folder, static_cast<const wchar_t*>(drive), relative)) return {};
+    return removeFolder(folder, goneSubfolder).removed ? std::wstring(folder) : std::wstring();
 }
 
-void removePublicLogs()
+// The log folder first: it has to be gone before its parent can be empty.
+void removePublicFolders()
 {
-    removeSystemDriveFolder(DIR_PUBLIC_LOGS);
-}
-
-// After the log folder, which has to be gone before its parent can be empty.
-void removePublicData()
-{
-    removeSystemDriveFolder(DIR_PUBLIC_DATA);
+    const std::wstring logs = removeSystemDriveFolder(DIR_PUBLIC_LOGS);
+    (void)removeSystemDriveFolder(DIR_PUBLIC_DATA, logs);
 }
 
 void deleteInstallFiles()
@@ -131,8 +129,7 @@ int wmain(int argc, wchar_t** argv)
 
     removeRoamingData();
     removeAllUsersData();
-    removePublicLogs();
-    removePublicData();
+    removePublicFolders();
     deleteInstallFiles();
 
     wchar_t systemDrive[MAX_PATH];

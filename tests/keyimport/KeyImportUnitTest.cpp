@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <random>
 #include <cstring>
 #include <memory>
 #include <regex>
@@ -323,4 +324,41 @@ TEST(FileIdentity, OnlyLinksThatTheMachineAloneCanChangeArePassed)
         EXPECT_EQ(row.machineOnly, isMachineOnly(descriptor, row.holdingFolder)) << narrow(row.sddl);
         LocalFree(descriptor);
     }
+}
+
+// The replacement ended at random moments, a hundred times, as a crash or a
+// power cut would end it (a worker that imports two keys in turn through
+// the import's own code, killed from here): after each kill a whole key,
+// one or the other, is at the root key's name, and the next run goes on.
+TEST(RootKeyCopies, AKillAtAnyMomentLeavesAWholeKeyAtTheRootKeysName)
+{
+    ScratchDir dir(L"killed");
+    const auto keyBytesFor = [](std::uint8_t seed) {
+        const auto file = keyfile::encode(std::vector<std::uint8_t>(32, seed), 0);
+        return std::string(file.begin(), file.end());
+    };
+    const std::string keys[2] = {keyBytesFor(1), keyBytesFor(2)};
+    ASSERT_TRUE(writeFile(dir / L"a.key", keys[0]));
+    ASSERT_TRUE(writeFile(dir / L"b.key", keys[1]));
+    ASSERT_TRUE(writeFile(dir / L"ZIVORoot.key", keys[0]));
+    std::minstd_rand random(GetTickCount());
+    int midway = 0;
+    for (int kill = 0; kill < 100; ++kill) {
+        SCOPED_TRACE("kill " + std::to_string(kill));
+        const std::wstring eventName = L"kit-key-worker-" + std::to_wstring(GetCurrentProcessId());
+        HANDLE running = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+        Process worker = start(quote(selfDir() + L"KeyInstallWorker.exe") + L" " + quote(dir / L"ZIVORoot.key") + L" " +
+                               quote(dir / L"a.key") + L" " + quote(dir / L"b.key") + L" " + eventName);
+        ASSERT_NE(nullptr, worker.process);
+        const bool ran = WaitForSingleObject(running, 30000) == WAIT_OBJECT_0;
+        CloseHandle(running);
+        ASSERT_TRUE(ran) << "the worker did not start";
+        Sleep(random() % 20); // the moment of the kill
+        if (worker.running()) ++midway;
+        TerminateProcess(worker.process, 9);
+        EXPECT_EQ(9, worker.wait(15000)) << "the worker stopped by itself";
+        const std::string root = readFile(dir / L"ZIVORoot.key");
+        ASSERT_TRUE(root == keys[0] || root == keys[1]) << "no whole key at the root key's name";
+    }
+    EXPECT_EQ(100, midway);
 }

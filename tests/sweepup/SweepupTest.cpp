@@ -717,3 +717,79 @@ TEST(SweepupSecondLetter, ProfilesAndPublicFoldersBehindASecondLetterAreSwept)
     for (const std::wstring& data : {onLetter, underUsers, kPublicLogs, kPublic}) EXPECT_FALSE(exists(data)) << narrow(data);
     removeTree(L"C:\\users\\kit-letter-bob");
 }
+
+// Whose keys are at stake, whatever holds them: a root key held open
+// without delete sharing by a running program (the product, before
+// Uninstall.exe stops it) is named as held, one whose only key is a staged
+// copy that an import left is named as going, and a profile without any
+// is not named. While the preview walks a large folder, another program's
+// opens of it (reading, sharing reading and writing) are never refused.
+TEST(SweepupPreview, TheTotalNamesEveryProfileWhoseKeysAreAtStakeAndOthersCanStillOpen)
+{
+    Machine machine(L"stake");
+    const std::wstring held = machine.addProfile(L"S-1-5-21-7301");
+    const std::wstring staged = machine.addProfile(L"S-1-5-21-7302");
+    const std::wstring none = machine.addProfile(L"S-1-5-21-7303");
+    makeFile(held + L"\\ZIVORoot.key");
+    makeFile(staged + L"\\ZIVORoot.key.import (2)");
+    makeFile(none + L"\\settings.dat");
+    for (int i = 0; i < 3000; ++i) makeFile(none + L"\\f" + std::to_wstring(i) + L".dat");
+    HANDLE key = CreateFileW((held + L"\\ZIVORoot.key").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, key);
+    std::atomic<bool> stop{false};
+    std::atomic<int> opens{0}, refused{0};
+    std::thread other([&] {
+        while (!stop) {
+            HANDLE folder = CreateFileW(none.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            ++opens;
+            if (folder == INVALID_HANDLE_VALUE)
+                ++refused;
+            else
+                CloseHandle(folder);
+        }
+    });
+    const std::vector<std::string> preview = machine.preview();
+    stop = true;
+    other.join();
+    CloseHandle(key);
+    EXPECT_GT(opens.load(), 0);
+    EXPECT_EQ(0, refused.load()) << "another program's opens were refused while the preview walked";
+    ASSERT_FALSE(preview.empty());
+    const std::string total = preview.back();
+    const auto profileOf = [](const std::wstring& data) { return narrow(data.substr(0, data.size() - 21)); };
+    EXPECT_NE(std::string::npos, total.find("root key files of " + profileOf(staged))) << total;
+    EXPECT_NE(std::string::npos, total.find("held by a running program, going once it stops, of " + profileOf(held))) << total;
+    EXPECT_EQ(std::string::npos, total.find(profileOf(none) + ",")) << total;
+    EXPECT_NE(profileOf(none), total.substr(total.size() - profileOf(none).size())) << total;
+}
+
+// An install file that a running program maps (a service's DLL) cannot be
+// deleted: it stays as it was, read-only and hidden, not stripped of its
+// attributes by a cleanup that then failed.
+TEST(SweepupInstallFiles, AFileInUseKeepsItsAttributes)
+{
+    Machine machine(L"mapped");
+    machine.layOutLeftovers();
+    const std::wstring mapped = machine.installFolder() + L"\\TemplateStore.dat";
+    ASSERT_TRUE(writeFile(mapped, "templates"));
+    const DWORD marks = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    ASSERT_TRUE(SetFileAttributesW(mapped.c_str(), marks));
+    HANDLE file = CreateFileW(mapped.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    ASSERT_NE(nullptr, mapping);
+    const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    ASSERT_NE(nullptr, view);
+    machine.sweep(L"/Uninstall");
+    const bool stayed = exists(mapped);
+    const DWORD attributes = GetFileAttributesW(mapped.c_str());
+    UnmapViewOfFile(view);
+    CloseHandle(mapping);
+    CloseHandle(file);
+    EXPECT_TRUE(stayed) << "the mapped file was deleted";
+    if (stayed) EXPECT_EQ(marks, attributes & marks) << "its attributes were reset and not put back";
+    EXPECT_FALSE(exists(machine.installFolder() + L"\\SensorDecrypt.dll"));
+    SetFileAttributesW(mapped.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
