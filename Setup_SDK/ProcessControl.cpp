@@ -2,6 +2,8 @@
 
 #include <psapi.h>
 #include <shellapi.h>
+#include <userenv.h>
+#include <wtsapi32.h>
 
 #include <algorithm>
 #include <cwchar>
@@ -12,18 +14,12 @@
 #include "OutsideValues.h"
 #include "SetupConstants.h"
 #include "UniqueHandle.h"
+#include "WinError.h"
 
 namespace {
 
 const int kParameterChars = 200;
 const wchar_t kExeSuffix[] = L".exe";
-
-// The last error of a failed call, which is never taken for success.
-DWORD lastErrorOr(DWORD fallback)
-{
-    const DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? error : fallback;
-}
 
 // Starts a program through the shell with no user interface of the shell's
 // own: a program that cannot be started shows no error box, so a silent run
@@ -336,16 +332,84 @@ void killShell()
         (void)startProgram(taskkill, parameters, SW_HIDE, false);
 }
 
-void startShell()
+UniqueHandle sessionUserToken()
 {
-    wchar_t explorer[MAX_PATH];
-    if (windowsProgramPath(EXE_EXPLORER, explorer)) (void)startProgram(explorer, nullptr, SW_HIDE, false);
+    UniqueHandle token;
+    const UniqueHandle shell = findSessionShell(0);
+    UniqueHandle shellToken;
+    if (shell && OpenProcessToken(shell.get(), TOKEN_DUPLICATE | TOKEN_QUERY, shellToken.put()) &&
+        DuplicateTokenEx(shellToken.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary, token.put()))
+        return token;
+    token.reset();
+    // As SYSTEM in a user's session: that session's user.
+    HANDLE user = nullptr;
+    if (WTSQueryUserToken(ownSession(), &user)) token.reset(user);
+    return token;
 }
 
-void terminateShell()
+bool startShellAs(HANDLE userToken)
 {
-    // Through the handle whose path was checked: a process id found once
-    // and opened again could name another process by then.
-    const UniqueHandle shell = findSessionShell(PROCESS_TERMINATE);
-    if (shell) (void)TerminateProcess(shell.get(), 0);
+    wchar_t explorer[MAX_PATH];
+    if (!userToken || !windowsProgramPath(EXE_EXPLORER, explorer)) return false;
+    void* environment = nullptr;
+    if (!CreateEnvironmentBlock(&environment, userToken, FALSE)) environment = nullptr;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.lpDesktop = const_cast<LPWSTR>(L"winsta0\\default");
+    PROCESS_INFORMATION started = {};
+    const DWORD flags = environment ? CREATE_UNICODE_ENVIRONMENT : 0;
+    const bool ok = CreateProcessAsUserW(userToken, explorer, nullptr, nullptr, nullptr, FALSE, flags, environment,
+                                         nullptr, &startup, &started) ||
+                    CreateProcessWithTokenW(userToken, 0, explorer, nullptr, flags, environment, nullptr, &startup,
+                                            &started);
+    if (environment) (void)DestroyEnvironmentBlock(environment);
+    if (!ok) return false;
+    (void)CloseHandle(started.hThread);
+    (void)CloseHandle(started.hProcess);
+    return true;
 }
+
+namespace {
+
+// The account a token runs as.
+bool tokenUser(HANDLE token, std::vector<BYTE>& user)
+{
+    DWORD bytes = 0;
+    (void)GetTokenInformation(token, TokenUser, nullptr, 0, &bytes);
+    if (bytes == 0) return false;
+    user.assign(bytes, 0);
+    return GetTokenInformation(token, TokenUser, user.data(), bytes, &bytes) != FALSE;
+}
+
+bool sameUser(const std::vector<BYTE>& a, const std::vector<BYTE>& b)
+{
+    return EqualSid(reinterpret_cast<const TOKEN_USER*>(a.data())->User.Sid,
+                    reinterpret_cast<const TOKEN_USER*>(b.data())->User.Sid) != FALSE;
+}
+
+} // namespace
+
+void terminateForeignShells(HANDLE userToken)
+{
+    std::vector<BYTE> user;
+    if (!userToken || !tokenUser(userToken, user)) return;
+    wchar_t windowsFolder[MAX_PATH] = {};
+    const UINT folderChars = GetWindowsDirectoryW(windowsFolder, MAX_PATH);
+    if (folderChars == 0 || folderChars >= MAX_PATH) return;
+    const DWORD session = ownSession();
+    for (DWORD id : processIds()) {
+        // Through the handle whose path and account were checked: a process
+        // id found once and opened again could name another process by then.
+        UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id));
+        DWORD processSession = 0;
+        wchar_t image[MAX_PATH];
+        UniqueHandle token;
+        std::vector<BYTE> runsAs;
+        if (id == 0 || !process || !ProcessIdToSessionId(id, &processSession) || processSession != session ||
+            !processImagePath(process.get(), image) || !isWindowsFolderProgram(image, windowsFolder, EXE_EXPLORER) ||
+            !OpenProcessToken(process.get(), TOKEN_QUERY, token.put()) || !tokenUser(token.get(), runsAs))
+            continue;
+        if (!sameUser(runsAs, user)) (void)TerminateProcess(process.get(), 0);
+    }
+}
+

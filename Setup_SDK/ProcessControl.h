@@ -55,8 +55,27 @@ DWORD removePackage(int mode, const wchar_t* productCode);
 void removeSubPackages(int mode, RemovalOutcome& outcome);
 // Ends the shells of this program's session only.
 void killShell();
-void startShell();
-void terminateShell();
+
+// The token a new shell of this session runs with: the session user's own,
+// never this program's. Taken from the session's shell before it is ended
+// (OpenProcessToken and DuplicateTokenEx; the debug privilege opens another
+// user's shell), or, where this program runs as SYSTEM (a deployment system
+// "allowing users to interact"), from the session itself
+// (WTSQueryUserToken, which only SYSTEM may call). Empty when neither can
+// be had: the restart is then left to Windows (Winlogon starts the shell
+// again after it ends).
+UniqueHandle sessionUserToken();
+// Starts the Windows folder's explorer.exe with that token, in the user's
+// own environment (CreateEnvironmentBlock): CreateProcessAsUserW where this
+// program holds the privilege to assign a primary token (SYSTEM), else
+// CreateProcessWithTokenW (an elevated administrator, with the
+// impersonation privilege). False when neither starts it.
+bool startShellAs(HANDLE userToken);
+// Ends the shells of this session that do not run as the session's user
+// (the user of `userToken`): one started with another account's rights
+// must not stay in the user's session. A shell running as the user is
+// never ended.
+void terminateForeignShells(HANDLE userToken);
 
 // The text after the last backslash, or the whole text.
 const wchar_t* baseNameOf(const wchar_t* path);

@@ -8,7 +8,7 @@ set -euo pipefail
 source "$(dirname "$0")/kit.sh"
 "$KIT_ROOT/scripts/install-deps.sh"
 clang_build="$KIT_BUILD/clang"
-product_dirs=(handles dbglog keyimport Setup_SDK zivocommon)
+product_dirs=(handles fileidentity dbglog keyimport Setup_SDK zivocommon)
 
 echo "== clang: the deliverables with warnings as errors"
 rm -f "$clang_build/CMakeCache.txt" # the toolchain's flags are cached: take them afresh

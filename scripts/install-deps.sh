@@ -3,7 +3,10 @@
 # are present already are left alone.
 set -euo pipefail
 
+# A minimal Debian (debootstrap --variant=minbase) has neither a build
+# program nor git: CMake's generator needs make, the code checks git.
 packages=(
+    make git ca-certificates procps
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     wine wine64 fonts-wine xvfb xdotool wixl googletest cmake python3 imagemagick
     libspdlog-dev libfmt-dev clang clang-tidy cppcheck osslsigncode openssl zip unzip

@@ -47,18 +47,21 @@ void deleteUninstallEntry()
     (void)RegDeleteKeyW(machine.get(), uninstallEntryPath);
 }
 
-void restartShell()
+// The new shell runs as the session's user, never with this program's
+// rights (an administrator elevated in a standard user's session, or
+// SYSTEM): without the user's token the restart is left to Windows.
+void restartShell(HANDLE userToken)
 {
-    startShell();
+    if (!userToken || !startShellAs(userToken)) return;
     UniqueHandle shell;
     for (int tries = 0; tries < 2 && !shell; ++tries) {
         Sleep(2000);
         shell = findSessionShell(SYNCHRONIZE);
-        if (!shell) startShell();
+        if (!shell) (void)startShellAs(userToken);
     }
     shell.reset();
     Sleep(1000);
-    terminateShell();
+    terminateForeignShells(userToken);
 }
 
 } // namespace
@@ -83,11 +86,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     // desktop; a shell extension still loaded then makes the main removal
     // ask for a restart (3010).
     const bool hasShell = ownSession() != 0;
-    if (hasShell) killShell();
+    // Whose the session's shell is, asked before it is ended.
+    UniqueHandle userToken;
+    if (hasShell) {
+        userToken = sessionUserToken();
+        killShell();
+    }
     removals.add(removePackage(silentMode, PRODUCT_CODE_MAIN));
     // A product that is still partly installed keeps its entry, so the
     // removal can be run again from the installed programs.
     if (removals.allDone()) deleteUninstallEntry();
-    if (hasShell) restartShell();
+    if (hasShell) restartShell(userToken.get());
     return static_cast<int>(removals.exitCode());
 }

@@ -80,7 +80,14 @@ int runningProducts()
 LRESULT CALLBACK trayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_CLOSE) {
-        // Stays open: the uninstaller terminates it afterwards.
+        // Stays open: the uninstaller terminates it afterwards. A slow one
+        // (RECORDER_SLOW, milliseconds) takes that long to answer.
+        wchar_t slow[16] = {};
+        if (GetEnvironmentVariableW(L"RECORDER_SLOW", slow, 16)) {
+            Sleep(static_cast<DWORD>(_wtoi(slow)));
+            record(L"WM_CLOSE slow");
+            return 0;
+        }
         record(L"WM_CLOSE others=" + std::to_wstring(runningProducts()));
         return 0;
     }
