@@ -18,6 +18,7 @@ struct ReparseHeader {
     USHORT PrintNameOffset;
     USHORT PrintNameLength;
 };
+const std::size_t kHeaderBytes = 8;                         // tag, data length, reserved
 const std::size_t kMountPathOffset = sizeof(ReparseHeader); // PathBuffer of a mount point
 const ULONG kNameSurrogateBit = 0x20000000;                 // IsReparseTagNameSurrogate
 const ULONG kTagMountPoint = 0xA0000003;                    // IO_REPARSE_TAG_MOUNT_POINT
@@ -68,13 +69,13 @@ const ACCESS_MASK kFolderChangeRights = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OW
 
 ReparseKind classifyReparseData(const void* data, std::size_t bytes)
 {
-    if (bytes < 8) return ReparseKind::Link;
+    if (bytes < kHeaderBytes) return ReparseKind::Link;
     const auto* header = static_cast<const ReparseHeader*>(data);
     if (!(header->ReparseTag & kNameSurrogateBit)) return ReparseKind::NotALink;
     if (header->ReparseTag != kTagMountPoint || bytes < kMountPathOffset) return ReparseKind::Link;
     const std::size_t start = kMountPathOffset + header->SubstituteNameOffset;
     const std::size_t length = header->SubstituteNameLength;
-    if (length % sizeof(wchar_t) != 0 || start + length > bytes || std::size_t{8} + header->ReparseDataLength > bytes)
+    if (length % sizeof(wchar_t) != 0 || start + length > bytes || kHeaderBytes + header->ReparseDataLength > bytes)
         return ReparseKind::Link;
     const auto* name = reinterpret_cast<const wchar_t*>(static_cast<const BYTE*>(data) + start);
     return isVolumeRoot(name, length / sizeof(wchar_t)) ? ReparseKind::VolumeMount : ReparseKind::Link;

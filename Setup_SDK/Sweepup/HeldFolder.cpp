@@ -22,7 +22,6 @@ const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // Without delete sharing: nobody renames or deletes the folder meanwhile.
 const DWORD kShareHeld = FILE_SHARE_READ | FILE_SHARE_WRITE;
 const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
-const DWORD kFolderFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 const DWORD kAttributesToReset = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 const DWORD kUnknownAttributes = INVALID_FILE_ATTRIBUTES;
 
@@ -115,9 +114,9 @@ bool normalisedPath(const wchar_t* path, wchar_t (&normalised)[MAX_PATH])
     // a path with a tilde can hold a generated short name; asking for the
     // long form of every other would cost a search for each of its parts.
     if (wcschr(normalised, L'~')) {
-        wchar_t longForm[MAX_PATH] = {};
-        const DWORD longChars = GetLongPathNameW(normalised, longForm, MAX_PATH);
-        if (longChars > 0 && longChars < MAX_PATH) wmemcpy(normalised, longForm, MAX_PATH);
+        wchar_t longName[MAX_PATH] = {};
+        const DWORD longChars = GetLongPathNameW(normalised, longName, MAX_PATH);
+        if (longChars > 0 && longChars < MAX_PATH) wmemcpy(normalised, longName, MAX_PATH);
     }
     const std::size_t used = wcslen(normalised);
     const bool driveRoot = used == 3 && normalised[1] == L':';
