@@ -2,47 +2,10 @@
 
 #include <cwchar>
 
+#include "PathForms.h"
 #include "SetupConstants.h"
 #include "UniqueHandle.h"
 
-namespace {
-
-bool isLetter(wchar_t c)
-{
-    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
-}
-
-// The system takes a forward slash for a backslash in a path.
-bool isSeparator(wchar_t c)
-{
-    return c == L'\\' || c == L'/';
-}
-
-// Length of a name up to the next separator; 0 when it is empty or the
-// text ends before the separator.
-std::size_t namePart(const wchar_t* text)
-{
-    std::size_t n = 0;
-    while (text[n] != L'\0' && !isSeparator(text[n])) ++n;
-    return isSeparator(text[n]) ? n : 0;
-}
-
-// True for a path that names its drive or share: "X:\..." or
-// "\\server\share\...", with either slash. Relative, drive-relative, rooted
-// ("\...") and device paths ("\\?\", "\\.\") are not.
-bool isAbsolutePath(const wchar_t* path)
-{
-    if (isLetter(path[0]) && path[1] == L':' && isSeparator(path[2])) return true;
-    if (!isSeparator(path[0]) || !isSeparator(path[1])) return false;
-    const wchar_t* server = path + 2;
-    const std::size_t serverChars = namePart(server);
-    if (serverChars == 0) return false;
-    // "\\?\" and "\\.\" name devices and raw namespaces, not shares.
-    if (serverChars == 1 && (server[0] == L'?' || server[0] == L'.')) return false;
-    return namePart(server + serverChars + 1) != 0;
-}
-
-} // namespace
 
 bool pathFromRegistryValue(DWORD type, const wchar_t (&raw)[kRegistryTextChars], DWORD bytes,
                            wchar_t (&path)[kRegistryTextChars])
@@ -60,7 +23,7 @@ bool pathFromRegistryValue(DWORD type, const wchar_t (&raw)[kRegistryTextChars],
     } else {
         wmemcpy(path, raw, kRegistryTextChars);
     }
-    if (isAbsolutePath(path)) return true;
+    if (startsAtDriveOrShare(path)) return true;
     wmemset(path, L'\0', kRegistryTextChars);
     return false;
 }

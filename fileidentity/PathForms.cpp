@@ -66,6 +66,13 @@ bool splitPath(const std::wstring& path, std::wstring& root, std::vector<std::ws
     return true;
 }
 
+bool startsAtDriveOrShare(const std::wstring& path)
+{
+    std::wstring root;
+    const std::size_t start = rootOf(path, root);
+    return start != std::wstring::npos && start <= path.size() && isSeparator(path[start - 1]);
+}
+
 bool isWholeAbsolutePath(const std::wstring& path)
 {
     std::wstring root;

@@ -22,6 +22,13 @@ std::wstring plainForm(const std::wstring& path);
 // ("\\.\", "\\?\GLOBALROOT") are not.
 bool isWholeAbsolutePath(const std::wstring& path);
 
+// True for a path in plain form that starts at a drive's or a share's root:
+// "X:\..." or "\\server\share\...", with either slash, the root's last
+// separator included. Relative, drive-relative, rooted ("\...") and device
+// or extended paths ("\\?\", "\\.\") are not: the rule for values read
+// from outside (the registry, the environment).
+bool startsAtDriveOrShare(const std::wstring& path);
+
 // The extended-length form of a whole absolute path, "." and ".." resolved
 // ("\\?\C:\..." or "\\?\UNC\server\share\..."), so file operations take it
 // past MAX_PATH without long-path support. Empty when the path is not whole
