@@ -338,7 +338,7 @@ UniqueHandle sessionUserToken()
     const UniqueHandle shell = findSessionShell(0);
     UniqueHandle shellToken;
     if (shell && OpenProcessToken(shell.get(), TOKEN_DUPLICATE | TOKEN_QUERY, shellToken.put()) &&
-        DuplicateTokenEx(shellToken.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary, token.put()))
+        DuplicateTokenEx(shellToken.get(), MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, token.put()))
         return token;
     token.reset();
     // As SYSTEM in a user's session: that session's user.
