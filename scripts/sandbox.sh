@@ -48,6 +48,12 @@ sandbox_start_display() {
 sandbox_start() {
     local prefix=$1 keep_display=${2:-}
     export WINEPREFIX="$prefix" WINEDEBUG=-all WINEARCH=win64
+    # Wine names Unix files in the locale's character set: without a UTF-8
+    # one (a minimal system sets none), a name in Greek cannot be made.
+    case "${LC_ALL:-${LC_CTYPE:-${LANG:-}}}" in
+    *UTF-8* | *utf8*) ;;
+    *) unset LC_ALL; export LC_CTYPE=C.UTF-8 ;;
+    esac
     sandbox_end_processes "$prefix"
     rm -rf "$prefix"
     mkdir -p "$(dirname "$prefix")"

@@ -17,7 +17,7 @@ for file in ZIVOEncryptKeyImport.exe Uninstall.exe Sweepup.exe ZIVOCommon.dll; d
     for dll in $imports; do
         case "${dll,,}" in
         kernel32.dll | user32.dll | advapi32.dll | shell32.dll | comdlg32.dll | shlwapi.dll | psapi.dll | \
-            ntdll.dll | userenv.dll | msvcrt.dll | gdi32.dll | ole32.dll | zivocommon.dll) ;;
+            ntdll.dll | userenv.dll | wtsapi32.dll | msvcrt.dll | gdi32.dll | ole32.dll | zivocommon.dll) ;;
         *) echo "    needs $dll beside it"; status=1 ;;
         esac
     done
