@@ -160,11 +160,36 @@ public:
         return out;
     }
 
-    // Runs the tool; it must end with 0 and print nothing.
+    // Runs the tool; it must end with 0 and print nothing. "/Uninstall"
+    // runs "/Preview" first: the preview changes nothing, and the cleanup
+    // then takes exactly what it listed as deleted and removed, of all
+    // that state() describes. (Not where something changes the machine
+    // meanwhile, or holds a file whose deletion only a try refuses:
+    // sweepWithoutPreview.)
     void sweep(const std::wstring& args, const std::map<std::wstring, std::wstring>& env = {}, Where where = {})
     {
         const ::testing::ScopedTrace trace(where.file, where.line, "Machine::sweep");
-        EXPECT_EQ("", runTool(args, env)) << narrow(args);
+        if (args != L"/Uninstall" || !env.empty()) {
+            EXPECT_EQ("", runTool(args, env)) << narrow(args);
+            return;
+        }
+        const Described before = state();
+        const std::vector<std::string> listedLines = lines(runTool(L"/Preview", {}));
+        EXPECT_EQ(before, state()) << "the preview changed something";
+        EXPECT_EQ("", runTool(args, env));
+        const Described after = state();
+        std::multiset<std::string> gone, expected;
+        for (const auto& [path, described] : before)
+            if (!after.count(path)) gone.insert(path);
+        for (const char* kind : {"delete", "remove"})
+            for (const std::string& path : listed(listedLines, kind))
+                if (isDescribed(path)) expected.insert(path);
+        EXPECT_EQ(expected, gone) << "the cleanup did other than the preview listed";
+    }
+    void sweepWithoutPreview(Where where = {})
+    {
+        const ::testing::ScopedTrace trace(where.file, where.line, "Machine::sweepWithoutPreview");
+        EXPECT_EQ("", runTool(L"/Uninstall", {}));
     }
 
 private:
@@ -181,6 +206,18 @@ private:
         EXPECT_EQ(0, run(line, options)) << narrow(args);
         EXPECT_EQ("", readFile(m_dir / L"stderr.txt")) << narrow(args);
         return readFile(m_dir / L"stdout.txt");
+    }
+
+    // Whether state() describes the path (a file or folder under its roots,
+    // or a Run value).
+    bool isDescribed(const std::string& path) const
+    {
+        const auto startsWith = [&](const std::wstring& root) {
+            const std::string r = narrow(root);
+            return path.size() >= r.size() && _strnicmp(path.c_str(), r.c_str(), r.size()) == 0;
+        };
+        return startsWith(m_dir.path()) || startsWith(kPublic) || startsWith(kStartMenuMaker + L"\\") ||
+               startsWith(kStartup + L"\\") || path.compare(0, 5, "HKLM\\") == 0;
     }
 
     void clean()
@@ -277,7 +314,7 @@ TEST(SweepupProfiles, ProfilesDeletedDuringTheWalkMissNoOther)
         if (began)
             for (const std::wstring& sid : deleted) regDeleteTree(kProfileList + sid);
     });
-    machine.sweep(L"/Uninstall");
+    machine.sweepWithoutPreview(); // profiles go from the list meanwhile
     deleter.join();
     ASSERT_TRUE(began) << "the sweep never began";
     for (size_t i = 0; i < kept.size(); ++i) EXPECT_FALSE(exists(keptData[i])) << narrow(kept[i]);
@@ -318,7 +355,9 @@ TEST(SweepupSharedFolders, LogFolderGoesBeforeItsParentAndSubfoldersStay)
             standers.push_back(start(quote(machine.path(L"stander.exe")), options));
         }
         for (const Process& stander : standers) ASSERT_TRUE(stander.running());
-        machine.sweep(L"/Uninstall");
+        // Only the cleanup's try shows that a folder stood in cannot go:
+        // asking with its access would refuse the stander's own opens.
+        machine.sweepWithoutPreview();
         EXPECT_FALSE(exists(kPublicLogs + L"\\a.log"));
         EXPECT_FALSE(exists(roaming + L"\\settings.dat"));
         EXPECT_FALSE(exists(kPublic + L"\\data.dat"));
@@ -346,7 +385,7 @@ TEST(SweepupSharedFolders, LogFolderGoesBeforeItsParentAndSubfoldersStay)
             };
             if (waitUntil(sweeping, 60000)) left = TerminateProcess(stander.process, 0) && stander.wait(10000) == 0;
         });
-        machine.sweep(L"/Uninstall");
+        machine.sweepWithoutPreview(); // the stander leaves meanwhile
         leaver.join();
         ASSERT_TRUE(left) << "the sweep never began, or the stander did not leave";
         EXPECT_FALSE(exists(kPublicLogs));
@@ -782,14 +821,16 @@ TEST(SweepupInstallFiles, AFileInUseKeepsItsAttributes)
     ASSERT_NE(nullptr, mapping);
     const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
     ASSERT_NE(nullptr, view);
-    machine.sweep(L"/Uninstall");
+    machine.sweepWithoutPreview(); // only the try shows a mapped file cannot go
     const bool stayed = exists(mapped);
     const DWORD attributes = GetFileAttributesW(mapped.c_str());
     UnmapViewOfFile(view);
     CloseHandle(mapping);
     CloseHandle(file);
     EXPECT_TRUE(stayed) << "the mapped file was deleted";
-    if (stayed) EXPECT_EQ(marks, attributes & marks) << "its attributes were reset and not put back";
+    if (stayed) {
+        EXPECT_EQ(marks, attributes & marks) << "its attributes were reset and not put back";
+    }
     EXPECT_FALSE(exists(machine.installFolder() + L"\\SensorDecrypt.dll"));
     SetFileAttributesW(mapped.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
