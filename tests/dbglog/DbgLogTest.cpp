@@ -95,29 +95,61 @@ TEST(DbgLogSettings, WorkedExampleComesOutCharacterForCharacterAtTheDefaultPath)
     removeTree(L"C:\\Users\\Public\\Halvern");
 }
 
-TEST(DbgLogSettings, KeysMatchWithoutRegardToCase)
+// Settings and the lines they give, whole: each row a DbgLog.ini ("{log}"
+// the run's log file), what the writer is asked to log, and each line of
+// the file it leaves.
+TEST(DbgLogSettings, EachSettingGivesItsLines)
 {
-    LogRun run(L"case", "");
-    writeFile(run.path(L"DbgLog.ini"),
-              "[log]\ndestination=2\nLOGFILE=" + narrow(run.path(L"log.txt")) + "\ntimedateformat=0\n");
-    run.run(L"example");
-    EXPECT_EQ(std::vector<std::string>{"ImportDlg(52):  [ERR] (ImportDlg::_dialogProc): ASSERT( NULL != s_pThis )"},
-              run.logLines());
-}
-
-TEST(DbgLogLevels, LevelFiltersAndOutOfRangeLevelsActAsZero)
-{
-    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-        {"", {"err"}}, {"Level=7\n", {"err"}}, {"Level=-2\n", {"err"}},
-        {"Level=1\n", {"err", "wrn"}}, {"Level=3\n", {"err", "wrn", "inf", "trc"}}};
-    for (const auto& c : cases) {
-        LogRun run(L"levels", "");
-        writeFile(run.path(L"DbgLog.ini"), fileIni(run, 2, c.first));
-        run.run(L"levels");
-        std::vector<std::string> messages;
-        for (const std::string& line : run.logLines()) messages.push_back(line.substr(line.rfind(' ') + 1));
-        EXPECT_EQ(c.second, messages) << c.first;
+    const std::string site = R"(ImportDlg\(52\):  \[ERR\] \(ImportDlg::_dialogProc\): ASSERT\( NULL != s_pThis \))";
+    const std::string time = R"(\d\d:\d\d:\d\d\.\d\d\d: )";
+    struct Row {
+        std::string ini;
+        const wchar_t* args;
+        std::vector<std::string> lines; // each matched whole
+    };
+    const Row rows[] = {
+        // Keys match without regard to case.
+        {"[log]\ndestination=2\nLOGFILE={log}\ntimedateformat=0\n", L"example", {site}},
+        // The time prefix: none, the time (any other number too), date and time.
+        {"[LOG]\nDestination=2\nLogFile={log}\nTimeDateFormat=0\n", L"text a", {R"(f\(1\):  \[ERR\] \(f\): a)"}},
+        {"[LOG]\nDestination=2\nLogFile={log}\nTimeDateFormat=1\n", L"text a", {time + R"(f\(1\).*)"}},
+        {"[LOG]\nDestination=2\nLogFile={log}\nTimeDateFormat=9\n", L"text a", {time + R"(f\(1\).*)"}},
+        {"[LOG]\nDestination=2\nLogFile={log}\nTimeDateFormat=2\n", L"text a",
+         {R"(20\d\d-[01]\d-[0-3]\d )" + time + R"(f\(1\).*)"}},
+        // The source file as given or cut to its name; a forward slash is no separator.
+        {"[LOG]\nDestination=2\nLogFile={log}\nTimeDateFormat=0\nSourceFileFormat=0\n", L"example site a/b/plain.cpp",
+         {site, R"(a/b/plain\.cpp\(3\):  \[ERR\] \(Ns::fn\): m)"}},
+        {"[LOG]\nDestination=2\nLogFile={log}\nTimeDateFormat=0\nSourceFileFormat=2\n", L"example site a/b/plain.cpp",
+         {site, R"(a/b/plain\.cpp\(3\):  \[ERR\] \(Ns::fn\): m)"}},
+        {"[LOG]\nDestination=2\nLogFile={log}\nTimeDateFormat=0\nSourceFileFormat=1\n", L"example site a/b/plain.cpp",
+         {R"(\.\\)" + site, R"(a/b/plain\.cpp\(3\):  \[ERR\] \(Ns::fn\): m)"}},
+        // Characters above Latin-1 become one question mark each.
+        {"[LOG]\nDestination=2\nLogFile={log}\nTimeDateFormat=0\n", L"wide", {"f\\(1\\):  \\[ERR\\] \\(f\\): A\xE9\\?\\?Z"}},
+        // The level filter; levels out of range act as 0.
+        {"[LOG]\nDestination=2\nLogFile={log}\nTimeDateFormat=0\n", L"levels", {".* err"}},
+        {"[LOG]\nDestination=2\nLogFile={log}\nTimeDateFormat=0\nLevel=7\n", L"levels", {".* err"}},
+        {"[LOG]\nDestination=2\nLogFile={log}\nTimeDateFormat=0\nLevel=-2\n", L"levels", {".* err"}},
+        {"[LOG]\nDestination=2\nLogFile={log}\nTimeDateFormat=0\nLevel=1\n", L"levels", {".* err", ".* wrn"}},
+        {"[LOG]\nDestination=2\nLogFile={log}\nTimeDateFormat=0\nLevel=3\n", L"levels",
+         {".* err", ".* wrn", ".* inf", ".* trc"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.ini + narrow(row.args));
+        LogRun run(L"settings", "");
+        std::string ini = row.ini;
+        ini.replace(ini.find("{log}"), 5, narrow(run.path(L"log.txt")));
+        writeFile(run.path(L"DbgLog.ini"), ini);
+        run.run(row.args);
+        const auto logged = run.logLines();
+        ASSERT_EQ(row.lines.size(), logged.size());
+        for (size_t i = 0; i < logged.size(); ++i)
+            EXPECT_TRUE(std::regex_match(logged[i], std::regex(row.lines[i]))) << logged[i];
     }
+    // Bytes, not only lines: one byte for each Latin-1 character, CR LF after.
+    LogRun wide(L"wide", "");
+    writeFile(wide.path(L"DbgLog.ini"), fileIni(wide, 2));
+    wide.run(L"wide");
+    EXPECT_EQ("f(1):  [ERR] (f): A\xE9??Z\r\n", wide.log());
 }
 
 TEST(DbgLogLevels, MacrosWriteTheirRecordsAndTraceNeedsLevelThree)
@@ -139,23 +171,8 @@ TEST(DbgLogLevels, MacrosWriteTheirRecordsAndTraceNeedsLevelThree)
     EXPECT_EQ("LogWriter.cpp(39):  [TRC] (macroSites): value = 100% sure %s %d", logged[2]);
 }
 
-TEST(DbgLogLines, TimePrefixFormats)
+TEST(DbgLogLines, ElapsedTimePrefixCountsFromTheFirstEntry)
 {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"0", R"(f\(1\):  \[ERR\] \(f\): a)"},
-        {"1", R"(\d\d:\d\d:\d\d\.\d\d\d: f\(1\).*)"},
-        {"9", R"(\d\d:\d\d:\d\d\.\d\d\d: f\(1\).*)"},
-        {"2", R"(20\d\d-[01]\d-[0-3]\d \d\d:\d\d:\d\d\.\d\d\d: f\(1\).*)"}};
-    for (const auto& c : cases) {
-        LogRun run(L"time", "");
-        writeFile(run.path(L"DbgLog.ini"), "[LOG]\nDestination=2\nLogFile=" + narrow(run.path(L"log.txt")) +
-                                               "\nTimeDateFormat=" + c.first + "\n");
-        run.run(L"text a");
-        const auto logged = run.logLines();
-        ASSERT_EQ(1u, logged.size());
-        EXPECT_TRUE(std::regex_match(logged[0], std::regex(c.second))) << c.first << ": " << logged[0];
-    }
-
     LogRun elapsed(L"elapsed", "");
     writeFile(elapsed.path(L"DbgLog.ini"), "[LOG]\nDestination=2\nTimeDateFormat=3\nLogFile=" +
                                                narrow(elapsed.path(L"log.txt")) + "\n");
@@ -169,23 +186,6 @@ TEST(DbgLogLines, TimePrefixFormats)
     std::smatch seconds;
     ASSERT_TRUE(std::regex_match(logged[1], seconds, std::regex(R"((\d+)\.(\d\d\d): f\(1\).*)"))) << logged[1];
     EXPECT_GE(std::stoi(seconds[1]) * 1000 + std::stoi(seconds[2]), 1200 - 20) << logged[1];
-}
-
-TEST(DbgLogLines, SourceFileFormats)
-{
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"SourceFileFormat=0\n", "ImportDlg(52)"}, {"SourceFileFormat=2\n", "ImportDlg(52)"},
-        {"SourceFileFormat=1\n", ".\\ImportDlg(52)"}};
-    for (const auto& c : cases) {
-        LogRun run(L"source", "");
-        writeFile(run.path(L"DbgLog.ini"), fileIni(run, 2, c.first));
-        run.run(L"example site a/b/plain.cpp");
-        const auto logged = run.logLines();
-        ASSERT_EQ(2u, logged.size());
-        EXPECT_EQ(c.second + ":  [ERR] (ImportDlg::_dialogProc): ASSERT( NULL != s_pThis )", logged[0]);
-        // A forward slash is no separator: the text is taken whole.
-        EXPECT_EQ("a/b/plain.cpp(3):  [ERR] (Ns::fn): m", logged[1]);
-    }
 }
 
 TEST(DbgLogLines, LinesAreCutAt510Characters)
@@ -202,14 +202,6 @@ TEST(DbgLogLines, LinesAreCutAt510Characters)
     EXPECT_EQ(logged[1], logged[2]);
     EXPECT_EQ("f(1):  [ERR] (f): x", logged[3]);
     EXPECT_EQ(4 * 2 + 510 * 3 + 19, static_cast<int>(run.log().size())); // CR LF after each
-}
-
-TEST(DbgLogLines, CharactersAboveLatin1BecomeOneQuestionMarkEach)
-{
-    LogRun run(L"wide", "");
-    writeFile(run.path(L"DbgLog.ini"), fileIni(run, 2));
-    run.run(L"wide");
-    EXPECT_EQ("f(1):  [ERR] (f): A\xE9??Z\r\n", run.log());
 }
 
 TEST(DbgLogLines, WritingAnEntryKeepsTheLastErrorValue)
