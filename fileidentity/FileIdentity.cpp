@@ -53,6 +53,25 @@ DWORD openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, 
     return result >= 0 ? ERROR_SUCCESS : RtlNtStatusToDosError(result);
 }
 
+// An open object's attributes (a reparse point that is no name surrogate,
+// deduplicated or cloud, counts as the object itself), reparse tag and
+// link count.
+bool readState(Opened& opened)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    FILE_STANDARD_INFO standard = {};
+    if (!GetFileInformationByHandleEx(opened.handle.get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
+        !GetFileInformationByHandleEx(opened.handle.get(), FileStandardInfo, &standard, sizeof(standard)))
+        return false;
+    opened.attributes = tag.FileAttributes;
+    opened.reparseTag = tag.ReparseTag;
+    // A reparse point that is no name surrogate (deduplicated, cloud) is the object itself.
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !(tag.ReparseTag & kNameSurrogateBit))
+        opened.attributes &= ~FILE_ATTRIBUTE_REPARSE_POINT;
+    opened.links = standard.NumberOfLinks;
+    return true;
+}
+
 // A path that names a volume's or a drive's root: "\\?\C:\", "\\?\Volume{...}\".
 bool isRootName(const std::wstring& finalPath)
 {
@@ -254,21 +273,6 @@ bool finalPathOf(HANDLE object, std::wstring& path)
     return false;
 }
 
-bool readState(Opened& opened)
-{
-    FILE_ATTRIBUTE_TAG_INFO tag = {};
-    FILE_STANDARD_INFO standard = {};
-    if (!GetFileInformationByHandleEx(opened.handle.get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
-        !GetFileInformationByHandleEx(opened.handle.get(), FileStandardInfo, &standard, sizeof(standard)))
-        return false;
-    opened.attributes = tag.FileAttributes;
-    opened.reparseTag = tag.ReparseTag;
-    // A reparse point that is no name surrogate (deduplicated, cloud) is the object itself.
-    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !(tag.ReparseTag & kNameSurrogateBit))
-        opened.attributes &= ~FILE_ATTRIBUTE_REPARSE_POINT;
-    opened.links = standard.NumberOfLinks;
-    return true;
-}
 
 Opened openEntry(const Opened& folder, const std::wstring& name, const EntryRequest& request)
 {
@@ -356,7 +360,7 @@ Opened openFolder(const std::wstring& path, ACCESS_MASK access, DWORD share, boo
     return current;
 }
 
-Opened openFileAt(const std::wstring& path, const EntryRequest& request, Opened* folderOut)
+Opened openFileAt(const std::wstring& path, const EntryRequest& request)
 {
     std::wstring folderPath, name;
     Opened folder;
@@ -369,7 +373,5 @@ Opened openFileAt(const std::wstring& path, const EntryRequest& request, Opened*
         if (folder.refusal == Refusal::Link) folder.refusal = Refusal::LinkInPath;
         return folder;
     }
-    Opened file = openEntry(folder, name, request);
-    if (folderOut) *folderOut = std::move(folder);
-    return file;
+    return openEntry(folder, name, request);
 }

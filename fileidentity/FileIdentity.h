@@ -97,7 +97,4 @@ Opened openEntry(const Opened& folder, const std::wstring& name, const EntryRequ
 
 // Opens a file at a whole absolute path: its folder by openFolder, then the
 // file by openEntry.
-Opened openFileAt(const std::wstring& path, const EntryRequest& request, Opened* folderOut = nullptr);
-
-// Reads an open object's attributes and link count into `opened`.
-bool readState(Opened& opened);
+Opened openFileAt(const std::wstring& path, const EntryRequest& request);
